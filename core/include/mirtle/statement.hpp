@@ -1,0 +1,54 @@
+// The parse entry: bytes in, a statement record or one error out.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mirtle/attrs.hpp"
+#include "mirtle/error.hpp"
+#include "mirtle/records.hpp"
+#include "mirtle/result.hpp"
+
+namespace mirtle {
+
+enum class Encoding : std::uint8_t { CP1251 = 0, UTF8 = 1 };
+
+enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
+
+struct Statement {
+  Encoding encoding = Encoding::UTF8;
+  AttributeMap header;
+  std::vector<Account> accounts;  // in order of each number's first section
+  std::vector<Document> documents;  // in order of their closing lines
+  std::vector<Warning> warnings;  // in the order they arose
+};
+
+// What a hook answers: success, or failure with a message.
+struct HookOutcome {
+  bool failed = false;
+  std::string message;
+
+  static HookOutcome ok() { return {}; }
+  static HookOutcome failure(std::string message) { return {true, std::move(message)}; }
+};
+
+// Called when a section closes, before its record is built.  May change
+// `attrs`; must not throw.
+class Hook {
+ public:
+  virtual ~Hook() = default;
+  virtual HookOutcome on_section(SectionType type, AttributeMap& attrs,
+                                 const AttributeMap& header) noexcept = 0;
+};
+
+using ParseResult = Result<Statement, ParseError>;
+
+// Parses one statement.  `input` is read only during the call; UTF-8 input
+// is used in place.  Hooks are called in order on this thread.  Reports
+// every failure as a ParseError; throws only std::bad_alloc.
+ParseResult parse_statement(std::span<Hook* const> hooks, std::string_view input);
+
+}  // namespace mirtle

@@ -1,0 +1,93 @@
+#include "mirtle/attrs.hpp"
+
+namespace mirtle {
+
+void AttributeList::set(std::string_view key, std::string_view value) {
+  auto key_at = [this](std::uint32_t i) { return items_[i].key; };
+  if (index_.active()) {
+    const std::int64_t pos = index_.find(key, key_at);
+    if (pos >= 0) {
+      items_[static_cast<std::size_t>(pos)].value = value;
+      return;
+    }
+    items_.push_back({key, value});
+    index_.insert(key, static_cast<std::uint32_t>(items_.size() - 1), key_at);
+    return;
+  }
+  // A section has a few dozen keys: a linear scan beats hashing them.
+  for (AttributeView& item : items_) {
+    if (item.key.size() == key.size() && item.key == key) {
+      item.value = value;
+      return;
+    }
+  }
+  items_.push_back({key, value});
+  if (items_.size() > detail::KeyIndex::kLinearLimit) index_.build(items_.size(), key_at);
+}
+
+const std::string_view* AttributeList::find(std::string_view key) const noexcept {
+  if (index_.active()) {
+    const std::int64_t pos = index_.find(key, [this](std::uint32_t i) { return items_[i].key; });
+    return pos >= 0 ? &items_[static_cast<std::size_t>(pos)].value : nullptr;
+  }
+  for (const AttributeView& item : items_)
+    if (item.key == key) return &item.value;
+  return nullptr;
+}
+
+std::int64_t AttributeMap::position_of(std::string_view key) const noexcept {
+  if (index_.active())
+    return index_.find(key, [this](std::uint32_t i) { return std::string_view(entries_[i].first); });
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].first == key) return static_cast<std::int64_t>(i);
+  return -1;
+}
+
+void AttributeMap::append(std::string&& key, std::string&& value) {
+  entries_.emplace_back(std::move(key), std::move(value));
+  auto key_at = [this](std::uint32_t i) { return std::string_view(entries_[i].first); };
+  if (index_.active()) {
+    index_.insert(entries_.back().first, static_cast<std::uint32_t>(entries_.size() - 1), key_at);
+  } else if (entries_.size() > detail::KeyIndex::kLinearLimit) {
+    index_.build(entries_.size(), key_at);
+  }
+}
+
+void AttributeMap::set(std::string_view key, std::string_view value) {
+  const std::int64_t pos = position_of(key);
+  if (pos >= 0) {
+    entries_[static_cast<std::size_t>(pos)].second.assign(value);
+    return;
+  }
+  append(std::string(key), std::string(value));
+}
+
+void AttributeMap::set(std::string&& key, std::string&& value) {
+  const std::int64_t pos = position_of(key);
+  if (pos >= 0) {
+    entries_[static_cast<std::size_t>(pos)].second = std::move(value);
+    return;
+  }
+  append(std::move(key), std::move(value));
+}
+
+const std::string* AttributeMap::find(std::string_view key) const noexcept {
+  const std::int64_t pos = position_of(key);
+  return pos >= 0 ? &entries_[static_cast<std::size_t>(pos)].second : nullptr;
+}
+
+std::vector<AttributeView> AttributeMap::views() const {
+  std::vector<AttributeView> out;
+  out.reserve(entries_.size());
+  for (const Entry& e : entries_) out.push_back({e.first, e.second});
+  return out;
+}
+
+AttributeMap AttributeMap::from(const AttributeList& list) {
+  AttributeMap map;
+  map.entries_.reserve(list.size());
+  for (const AttributeView& item : list.items()) map.append(std::string(item.key), std::string(item.value));
+  return map;
+}
+
+}  // namespace mirtle

@@ -1,0 +1,199 @@
+#include "text/decode.hpp"
+
+#include <array>
+#include <cstring>
+
+#include "text/unicode.hpp"
+
+namespace mirtle::text {
+
+namespace {
+
+// The windows-1251 table for bytes 0x80..0xFF; 0x98 maps to U+0098.
+constexpr std::array<char16_t, 128> kHighHalf = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
+    0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
+    0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
+    0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
+    0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, 0x0410, 0x0411,
+    0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C,
+    0x041D, 0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432,
+    0x0433, 0x0434, 0x0435, 0x0436, 0x0437, 0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D,
+    0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447, 0x0448,
+    0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+};
+
+// The UTF-8 form of each high byte, precomputed: length then bytes.
+struct Utf8Char {
+  std::uint8_t length;
+  char bytes[3];
+};
+
+char* put_utf8(char32_t cp, char* out) noexcept {
+  if (cp < 0x80) {
+    *out++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+constexpr std::array<Utf8Char, 128> make_high_utf8() {
+  std::array<Utf8Char, 128> table{};
+  for (std::size_t i = 0; i < 128; ++i) {
+    const char32_t cp = kHighHalf[i];
+    if (cp < 0x800) {
+      table[i] = {2, {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F)), 0}};
+    } else {
+      table[i] = {3,
+                  {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                   static_cast<char>(0x80 | (cp & 0x3F))}};
+    }
+  }
+  return table;
+}
+constexpr std::array<Utf8Char, 128> kHighUtf8 = make_high_utf8();
+
+bool starts_with(std::string_view s, std::string_view prefix) noexcept {
+  return s.size() >= prefix.size() && std::memcmp(s.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool all_ascii_space(std::string_view input) noexcept {
+  for (const char c : input)
+    if (!is_ascii_space(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// Table decoding with a fast path for ASCII runs, which are most of a
+// statement (keys, digits, account numbers).  `out` has room for 3 bytes
+// per input byte.
+std::size_t decode_windows1251(std::string_view in, char* out) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* end = p + in.size();
+  char* const start = out;
+  while (p < end) {
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        std::memcpy(out, p, 8);
+        p += 8;
+        out += 8;
+        continue;
+      }
+    }
+    const unsigned char c = *p++;
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+    } else {
+      const Utf8Char& u = kHighUtf8[c - 0x80];
+      std::memcpy(out, u.bytes, 3);  // the buffer keeps 3 bytes of slack per byte
+      out += u.length;
+    }
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+// UTF-16 with the given byte order; false on an odd final byte or an
+// unpaired surrogate.  `out` has room for 3 bytes per 2 input bytes.
+bool decode_utf16(std::string_view in, bool big_endian, char* out, std::size_t& length) noexcept {
+  if (in.size() % 2 != 0) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  const auto* end = p + in.size();
+  auto unit = [big_endian](const unsigned char* q) -> char32_t {
+    return big_endian ? static_cast<char32_t>((q[0] << 8) | q[1])
+                      : static_cast<char32_t>((q[1] << 8) | q[0]);
+  };
+  char* const start = out;
+  while (p < end) {
+    char32_t cp = unit(p);
+    p += 2;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (end - p < 2) return false;
+      const char32_t low = unit(p);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      p += 2;
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+      return false;
+    }
+    out = put_utf8(cp, out);
+  }
+  length = static_cast<std::size_t>(out - start);
+  return true;
+}
+
+bool is_ordinary(char32_t c) noexcept {
+  if (c > 0x3FF) return true;
+  if (c >= 0x80) return false;
+  if (c >= 0x21 && c <= 0x7E) return true;  // letters, digits, punctuation
+  return is_ascii_space(static_cast<unsigned char>(c));
+}
+
+}  // namespace
+
+char32_t windows1251(unsigned char byte) noexcept {
+  return byte < 0x80 ? byte : kHighHalf[byte - 0x80];
+}
+
+bool looks_like_text(std::string_view utf8) noexcept {
+  const char* p = utf8.data();
+  const char* const end = p + utf8.size();
+  std::size_t examined = 0, ordinary = 0;
+  while (p < end && examined < 20480) {
+    ordinary += is_ordinary(next_code_point(p, end)) ? 1 : 0;
+    ++examined;
+  }
+  return examined != 0 && (100 * ordinary) / examined > 95;
+}
+
+Result<DecodedText, ErrorKind> decode_input(std::string_view input) {
+  if (all_ascii_space(input)) return fail(ErrorKind::EmptyInput);
+
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  std::string_view rest = input;
+  if (starts_with(rest, kUtf8Mark)) rest.remove_prefix(3);
+
+  DecodedText decoded;
+  if (is_valid_utf8(rest.data(), rest.data() + rest.size())) {
+    decoded.encoding = Encoding::UTF8;
+    decoded.text = rest;
+    return decoded;
+  }
+
+  // Not UTF-8: windows-1251, unless a mark names a Unicode encoding.  The
+  // encoding is reported as cp1251 whichever mark was found.
+  decoded.encoding = Encoding::CP1251;
+  if (starts_with(rest, kUtf8Mark)) {
+    // The rest after a second mark is not valid UTF-8 either (the mark is).
+    return fail(ErrorKind::NotStatement);
+  }
+  std::size_t length = 0;
+  if (starts_with(rest, "\xFF\xFE") || starts_with(rest, "\xFE\xFF")) {
+    const bool big_endian = rest[0] == '\xFE';
+    const std::string_view units = rest.substr(2);
+    decoded.owned.reset(new char[units.size() / 2 * 3 + 1]);
+    if (!decode_utf16(units, big_endian, decoded.owned.get(), length))
+      return fail(ErrorKind::NotStatement);
+  } else {
+    decoded.owned.reset(new char[rest.size() * 3 + 1]);
+    length = decode_windows1251(rest, decoded.owned.get());
+  }
+  decoded.text = std::string_view(decoded.owned.get(), length);
+  if (!looks_like_text(decoded.text)) return fail(ErrorKind::NotStatement);
+  return decoded;
+}
+
+}  // namespace mirtle::text

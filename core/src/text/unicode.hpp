@@ -1,0 +1,95 @@
+// UTF-8 helpers shared by the decoder, the framer and the value parsers.
+// All take [first, last) and never read outside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace mirtle::text {
+
+inline bool is_ascii_space(unsigned char c) noexcept {
+  return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D;
+}
+
+// Length of the Unicode White_Space character that starts at `p`, or 0.
+// White space: U+0009..U+000D, U+0020, U+0085, U+00A0, U+1680,
+// U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
+inline std::size_t space_at(const char* p, const char* last) noexcept {
+  const auto c = static_cast<unsigned char>(p[0]);
+  if (c < 0x80) return (c == 0x20 || (c >= 0x09 && c <= 0x0D)) ? 1 : 0;
+  const std::ptrdiff_t n = last - p;
+  if (c == 0xC2) {
+    if (n < 2) return 0;
+    const auto b = static_cast<unsigned char>(p[1]);
+    return (b == 0x85 || b == 0xA0) ? 2 : 0;
+  }
+  if (n < 3 || c < 0xE1 || c > 0xE3) return 0;
+  const auto b1 = static_cast<unsigned char>(p[1]);
+  const auto b2 = static_cast<unsigned char>(p[2]);
+  switch (c) {
+    case 0xE1: return (b1 == 0x9A && b2 == 0x80) ? 3 : 0;
+    case 0xE2:
+      if (b1 == 0x80)
+        return ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF) ? 3 : 0;
+      return (b1 == 0x81 && b2 == 0x9F) ? 3 : 0;
+    default: return (b1 == 0x80 && b2 == 0x80) ? 3 : 0;
+  }
+}
+
+// Length of the White_Space character that ends at `last`, or 0.
+inline std::size_t space_before(const char* first, const char* last) noexcept {
+  const auto c = static_cast<unsigned char>(last[-1]);
+  if (c < 0x80) return (c == 0x20 || (c >= 0x09 && c <= 0x0D)) ? 1 : 0;
+  // Every non-ASCII white-space character ends in one of these bytes.
+  if (!(c <= 0x8A || c == 0x9F || c == 0xA0 || c == 0xA8 || c == 0xA9 || c == 0xAF)) return 0;
+  const std::ptrdiff_t n = last - first;
+  if (n >= 2 && static_cast<unsigned char>(last[-2]) == 0xC2) return (c == 0x85 || c == 0xA0) ? 2 : 0;
+  if (n >= 3 && space_at(last - 3, last) == 3) return 3;
+  return 0;
+}
+
+inline const char* skip_space(const char* p, const char* last) noexcept {
+  while (p < last) {
+    const std::size_t n = space_at(p, last);
+    if (n == 0) break;
+    p += n;
+  }
+  return p;
+}
+
+inline std::string_view trim_start(std::string_view s) noexcept {
+  const char* p = skip_space(s.data(), s.data() + s.size());
+  return {p, static_cast<std::size_t>(s.data() + s.size() - p)};
+}
+
+inline std::string_view trim_end(std::string_view s) noexcept {
+  const char* first = s.data();
+  const char* last = first + s.size();
+  while (last > first) {
+    const std::size_t n = space_before(first, last);
+    if (n == 0) break;
+    last -= n;
+  }
+  return {first, static_cast<std::size_t>(last - first)};
+}
+
+inline std::string_view trim(std::string_view s) noexcept { return trim_start(trim_end(s)); }
+
+inline bool is_blank(std::string_view s) noexcept { return trim_start(s).empty(); }
+
+// Decodes the scalar value at `p` of valid UTF-8; advances `p`.
+inline char32_t next_code_point(const char*& p, const char* last) noexcept {
+  const auto c = static_cast<unsigned char>(*p++);
+  if (c < 0x80) return c;
+  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+  char32_t cp = c & (0x3F >> extra);
+  while (extra-- > 0 && p < last) cp = (cp << 6) | (static_cast<unsigned char>(*p++) & 0x3F);
+  return cp;
+}
+
+// True when [first, last) is well-formed UTF-8 (no surrogates, no overlong
+// forms, nothing above U+10FFFF).
+bool is_valid_utf8(const char* first, const char* last) noexcept;
+
+}  // namespace mirtle::text

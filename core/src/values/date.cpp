@@ -1,0 +1,148 @@
+#include <cstring>
+#include <limits>
+
+#include "mirtle/values.hpp"
+#include "text/unicode.hpp"
+
+namespace mirtle {
+
+namespace {
+
+constexpr std::string_view kEmptyDate = "empty string is not a valid date";
+constexpr std::string_view kOutOfRange = "input is out of range";
+constexpr std::string_view kInvalid = "input contains invalid characters";
+constexpr std::string_view kPremature = "premature end of input";
+constexpr std::string_view kTrailing = "trailing input";
+
+constexpr std::int64_t kMinYear = -262143;
+constexpr std::int64_t kMaxYear = 262142;
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool is_leap(std::int64_t year) noexcept {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+unsigned days_in_month(std::int64_t year, unsigned month) noexcept {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
+}
+
+// Reads the date left to right; the first failing step names the text.
+class DateReader {
+ public:
+  explicit DateReader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+  const std::string_view* read(Date& out) noexcept {
+    unsigned day = 0, month = 0;
+    if (auto e = read_small(day, 1, 31)) return e;
+    if (auto e = expect_dot()) return e;
+    if (auto e = read_small(month, 1, 12)) return e;
+    if (auto e = expect_dot()) return e;
+    std::int64_t year = 0;
+    if (auto e = read_year(year)) return e;
+    if (p_ != end_) return &kTrailing;
+    if (year < kMinYear || year > kMaxYear || day > days_in_month(year, month)) return &kOutOfRange;
+    out = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month),
+               static_cast<std::uint8_t>(day)};
+    return nullptr;
+  }
+
+ private:
+  // White space, then one or two digits, checked against [lo, hi] at once.
+  const std::string_view* read_small(unsigned& value, unsigned lo, unsigned hi) noexcept {
+    p_ = text::skip_space(p_, end_);
+    if (p_ == end_) return &kPremature;
+    if (!is_digit(*p_)) return &kInvalid;
+    value = static_cast<unsigned>(*p_++ - '0');
+    if (p_ != end_ && is_digit(*p_)) value = value * 10 + static_cast<unsigned>(*p_++ - '0');
+    return (value < lo || value > hi) ? &kOutOfRange : nullptr;
+  }
+
+  const std::string_view* expect_dot() noexcept {
+    if (p_ == end_) return &kPremature;
+    if (*p_ != '.') return &kInvalid;
+    ++p_;
+    return nullptr;
+  }
+
+  // A signed year has any number of digits; an unsigned one, one to four,
+  // taken literally (23 is the year 23).
+  const std::string_view* read_year(std::int64_t& year) noexcept {
+    p_ = text::skip_space(p_, end_);
+    if (p_ == end_) return &kPremature;
+    if (*p_ == '+' || *p_ == '-') {
+      const bool negative = *p_++ == '-';
+      if (p_ == end_) return &kPremature;
+      if (!is_digit(*p_)) return &kInvalid;
+      // The magnitude may reach 2^63 for a negative year.
+      const std::uint64_t limit =
+          static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+      std::uint64_t magnitude = 0;
+      while (p_ != end_ && is_digit(*p_)) {
+        const auto digit = static_cast<std::uint64_t>(*p_++ - '0');
+        if (magnitude > (limit - digit) / 10) return &kOutOfRange;
+        magnitude = magnitude * 10 + digit;
+      }
+      year = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+      return nullptr;
+    }
+    if (!is_digit(*p_)) return &kInvalid;
+    int count = 0;
+    while (count < 4 && p_ != end_ && is_digit(*p_)) {
+      year = year * 10 + (*p_++ - '0');
+      ++count;
+    }
+    return nullptr;
+  }
+
+  const char* p_;
+  const char* end_;
+};
+
+char* put_digits(char* out, std::uint64_t value, int min_width) noexcept {
+  char buf[24];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n < min_width) buf[n++] = '0';
+  while (n > 0) *out++ = buf[--n];
+  return out;
+}
+
+}  // namespace
+
+DateResult parse_date(std::string_view text) {
+  if (text::is_blank(text)) return fail(std::string(kEmptyDate));
+  Date date{};
+  if (const std::string_view* failure = DateReader(text).read(date)) return fail(std::string(*failure));
+  return date;
+}
+
+OptionalDateResult parse_optional_date(std::string_view text) {
+  if (text::is_blank(text)) return std::optional<Date>();
+  Date date{};
+  if (const std::string_view* failure = DateReader(text).read(date)) return fail(std::string(*failure));
+  return std::optional<Date>(date);
+}
+
+std::size_t format_date(const Date& date, char* out) noexcept {
+  char* p = out;
+  std::int64_t year = date.year;
+  if (year < 0 || year > 9999) *p++ = year < 0 ? '-' : '+';
+  p = put_digits(p, static_cast<std::uint64_t>(year < 0 ? -year : year), 4);
+  *p++ = '-';
+  p = put_digits(p, date.month, 2);
+  *p++ = '-';
+  p = put_digits(p, date.day, 2);
+  return static_cast<std::size_t>(p - out);
+}
+
+std::string format_date(const Date& date) {
+  char buf[16];
+  return std::string(buf, format_date(date, buf));
+}
+
+}  // namespace mirtle
