@@ -1,0 +1,76 @@
+#include "convert.hpp"
+
+#include "results.hpp"
+
+namespace mirtle_py {
+namespace {
+
+// Stores `value` (a new reference, or nullptr after a failure) under `key`.
+bool store(PyObject* dict, PyObject* key, PyObject* value) noexcept {
+  Ref k(key), v(value);
+  if (!k || !v) return internal_error_if_unset(), false;
+  return PyDict_SetItem(dict, k.get(), v.get()) == 0;
+}
+
+PyObject* accounts_from(std::vector<mirtle::Account>& accounts) {
+  Ref dict(PyDict_New());
+  if (!dict) return internal_error_if_unset();
+  for (mirtle::Account& account : accounts) {
+    PyObject* key = new_str(account.number);
+    if (!store(dict.get(), key, new_account(std::move(account)))) return nullptr;
+  }
+  return dict.release();
+}
+
+PyObject* documents_from(std::vector<mirtle::Document>& documents) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+  if (!list) return internal_error_if_unset();
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    PyObject* document = new_document(std::move(documents[i]));
+    if (document == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), document);
+  }
+  return list.release();
+}
+
+PyObject* warnings_from(const std::vector<mirtle::Warning>& warnings) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(warnings.size())));
+  if (!list) return internal_error_if_unset();
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    Ref lineno(PyLong_FromUnsignedLongLong(warnings[i].lineno));
+    Ref message(new_str(warnings[i].message));
+    if (!lineno || !message) return internal_error_if_unset();
+    PyObject* pair = PyTuple_Pack(2, lineno.get(), message.get());
+    if (pair == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+  }
+  return list.release();
+}
+
+}  // namespace
+
+PyObject* dict_from(const mirtle::AttributeMap& map) {
+  Ref dict(PyDict_New());
+  if (!dict) return internal_error_if_unset();
+  for (const auto& [key, value] : map.entries())
+    if (!store(dict.get(), new_str(key), new_str(value))) return nullptr;
+  return dict.release();
+}
+
+PyObject* statement_from(mirtle::Statement&& statement) {
+  // Each part is finished before the next begins; the record is released
+  // with `statement` whatever happens.
+  Ref header(dict_from(statement.header));
+  if (!header) return nullptr;
+  Ref accounts(accounts_from(statement.accounts));
+  if (!accounts) return nullptr;
+  Ref documents(documents_from(statement.documents));
+  if (!documents) return nullptr;
+  Ref warnings(warnings_from(statement.warnings));
+  if (!warnings) return nullptr;
+  return new_statement({statement.encoding, header.release(), accounts.release(), documents.release(),
+                        warnings.release(), static_cast<Py_ssize_t>(statement.documents.size()),
+                        static_cast<Py_ssize_t>(statement.warnings.size())});
+}
+
+}  // namespace mirtle_py

@@ -1,0 +1,107 @@
+// Shared helpers of the binding: the Python headers, an owning reference,
+// text conversion and the process-wide once-only slot.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace mirtle_py {
+
+// An owned (strong) reference, released on every path.
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(PyObject* owned) noexcept : obj_(owned) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : obj_(other.release()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~Ref() { Py_XDECREF(obj_); }
+
+  static Ref borrowed(PyObject* obj) noexcept { return Ref(Py_XNewRef(obj)); }
+
+  PyObject* get() const noexcept { return obj_; }
+  explicit operator bool() const noexcept { return obj_ != nullptr; }
+  PyObject* release() noexcept { return std::exchange(obj_, nullptr); }
+  void reset(PyObject* owned = nullptr) noexcept { Py_XSETREF(obj_, owned); }
+
+ private:
+  PyObject* obj_ = nullptr;
+};
+
+// A str from valid UTF-8 text (the core's texts always are).
+inline PyObject* new_str(std::string_view text) noexcept {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+}
+
+// The UTF-8 text of a str, or false with the interpreter's error set.
+inline bool str_utf8(PyObject* str, std::string_view& out) noexcept {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+// Adds "while processing '<name>'" to the pending exception.
+void add_processing_note(const char* name) noexcept;
+
+// Turns a null result without a pending exception into SystemError.
+inline PyObject* internal_error_if_unset() noexcept {
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "mirtle_py: internal error");
+  return nullptr;
+}
+
+// One process-wide object, built at most once.  A thread that finds another
+// thread building it parks on the PyMutex, which detaches it from the
+// interpreter while it waits.  A failed build leaves the slot empty, so a
+// later import may retry.  The object is never released.
+class OnceSlot {
+ public:
+  constexpr OnceSlot() = default;
+
+  // Returns a borrowed reference, or nullptr with an exception set.
+  template <typename Make>
+  PyObject* get(Make&& make) {
+    if (PyObject* ready = value_.load(std::memory_order_acquire)) return ready;
+    PyMutex_Lock(&mutex_);
+    PyObject* obj = value_.load(std::memory_order_relaxed);
+    if (obj == nullptr) {
+      obj = make();
+      if (obj != nullptr) value_.store(obj, std::memory_order_release);
+    }
+    PyMutex_Unlock(&mutex_);
+    return obj;
+  }
+
+  // The object if it has been built, else nullptr; sets no exception.
+  PyObject* peek() const noexcept { return value_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<PyObject*> value_{nullptr};
+  PyMutex mutex_{};
+};
+
+// Releases a heap type instance's memory and its reference to the type.
+inline void free_heap_instance(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+// A type's __doc__ set to None (a signature-only docstring leaves "").
+bool clear_type_doc(PyTypeObject* type) noexcept;
+
+// Puts `value` into the type's dict under `name` (for immutable types,
+// before they are published).
+bool set_type_attr(PyTypeObject* type, const char* name, PyObject* value) noexcept;
+
+}  // namespace mirtle_py

@@ -1,0 +1,587 @@
+#include "results.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "mirtle/values.hpp"
+
+namespace mirtle_py {
+namespace {
+
+using mirtle::DocField;
+
+// --- shared pieces ----------------------------------------------------------
+
+PyObject* ascii_str(const char* text, std::size_t length) noexcept {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(length), 127);
+  if (str != nullptr) std::memcpy(PyUnicode_DATA(str), text, length);
+  return str;
+}
+
+PyObject* date_str(const mirtle::Date& date) noexcept {
+  char buffer[16];
+  return ascii_str(buffer, mirtle::format_date(date, buffer));
+}
+
+PyObject* amount_str(const mirtle::Decimal& amount) noexcept {
+  char buffer[32];
+  return ascii_str(buffer, mirtle::format_amount(amount, buffer));
+}
+
+template <typename T, typename Format>
+PyObject* optional_str(const std::optional<T>& value, Format format) noexcept {
+  if (!value) Py_RETURN_NONE;
+  return format(*value);
+}
+
+// Allocates a plain (non-GC) instance of one of our heap types.
+template <typename Object>
+Object* alloc_plain(PyTypeObject* type) noexcept {
+  if (type == nullptr) return nullptr;
+  void* memory = PyObject_Malloc(sizeof(Object));
+  if (memory == nullptr) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  PyObject_Init(static_cast<PyObject*>(memory), type);  // takes a type reference
+  return static_cast<Object*>(memory);
+}
+
+template <typename Object>
+void destroy_plain(PyObject* self) {
+  std::destroy_at(&reinterpret_cast<Object*>(self)->record);
+  free_heap_instance(self);
+}
+
+void append_optional(std::string& out, const std::string* text) {
+  if (text == nullptr) {
+    out += "None";
+    return;
+  }
+  out += "Some(";
+  mirtle::append_quoted(out, *text);
+  out += ')';
+}
+
+void append_count(std::string& out, std::size_t count) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, count).ptr);
+}
+
+template <typename Build>
+PyObject* repr_of(Build build) noexcept {
+  try {
+    std::string out;
+    build(out);
+    return new_str(out);
+  } catch (...) {
+    return PyErr_NoMemory();
+  }
+}
+
+// Equality of two records of the same class; other pairs are not ours.
+template <typename Object, typename Same>
+PyObject* compare_records(PyObject* a, PyObject* b, int op, Same same) noexcept {
+  if (Py_TYPE(a) != Py_TYPE(b) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
+  const bool equal = same(*reinterpret_cast<Object*>(a), *reinterpret_cast<Object*>(b));
+  return PyBool_FromLong((op == Py_EQ) == equal);
+}
+
+// Creates a type from its spec and sets its __doc__ to None unless it has one.
+PyObject* create_type(PyType_Spec* spec, bool keep_doc) noexcept {
+  PyObject* type = PyType_FromSpec(spec);
+  if (type == nullptr) return nullptr;
+  if (!keep_doc && !clear_type_doc(reinterpret_cast<PyTypeObject*>(type))) {
+    Py_DECREF(type);
+    return nullptr;
+  }
+  return type;
+}
+
+constexpr unsigned long kResultFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE;
+
+// --- Interval ----------------------------------------------------------------
+
+struct IntervalObject {
+  PyObject_HEAD
+  mirtle::Interval record;
+};
+
+enum class IntervalField : std::uintptr_t {
+  DateStart, DateEnd, StartAmount, EndAmount, TotalIncome, TotalExpense
+};
+
+PyObject* interval_get(PyObject* self, void* closure) {
+  const mirtle::Interval& r = reinterpret_cast<IntervalObject*>(self)->record;
+  switch (static_cast<IntervalField>(reinterpret_cast<std::uintptr_t>(closure))) {
+    case IntervalField::DateStart: return date_str(r.date_start);
+    case IntervalField::DateEnd: return optional_str(r.date_end, date_str);
+    case IntervalField::StartAmount: return amount_str(r.start_amount);
+    case IntervalField::EndAmount: return optional_str(r.end_amount, amount_str);
+    case IntervalField::TotalIncome: return optional_str(r.total_income, amount_str);
+    case IntervalField::TotalExpense: return optional_str(r.total_expense, amount_str);
+  }
+  return internal_error_if_unset();
+}
+
+#define MIRTLE_INTERVAL_FIELD(name, field) \
+  {name, interval_get, nullptr, nullptr,   \
+   reinterpret_cast<void*>(static_cast<std::uintptr_t>(IntervalField::field))}
+
+PyGetSetDef interval_getset[] = {
+    MIRTLE_INTERVAL_FIELD("date_start", DateStart),
+    MIRTLE_INTERVAL_FIELD("date_end", DateEnd),
+    MIRTLE_INTERVAL_FIELD("start_amount", StartAmount),
+    MIRTLE_INTERVAL_FIELD("end_amount", EndAmount),
+    MIRTLE_INTERVAL_FIELD("total_income", TotalIncome),
+    MIRTLE_INTERVAL_FIELD("total_expense", TotalExpense),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* interval_repr(PyObject* self) {
+  const mirtle::Interval& r = reinterpret_cast<IntervalObject*>(self)->record;
+  return repr_of([&](std::string& out) {
+    out += "Interval(date_start=";
+    mirtle::append_quoted(out, mirtle::format_date(r.date_start));
+    out += ", date_end=";
+    const std::optional<std::string> end = r.date_end ? std::optional(mirtle::format_date(*r.date_end)) : std::nullopt;
+    append_optional(out, end ? &*end : nullptr);
+    out += ", start_amount=";
+    mirtle::append_quoted(out, mirtle::format_amount(r.start_amount));
+    out += ", end_amount=";
+    const std::optional<std::string> amount =
+        r.end_amount ? std::optional(mirtle::format_amount(*r.end_amount)) : std::nullopt;
+    append_optional(out, amount ? &*amount : nullptr);
+    out += ')';
+  });
+}
+
+PyObject* interval_compare(PyObject* a, PyObject* b, int op) {
+  return compare_records<IntervalObject>(a, b, op, [](const IntervalObject& x, const IntervalObject& y) {
+    return x.record.identical(y.record);
+  });
+}
+
+PyType_Slot interval_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(destroy_plain<IntervalObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(interval_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(interval_compare)},
+    {Py_tp_getset, interval_getset},
+    {0, nullptr},
+};
+PyType_Spec interval_spec = {"builtins.Interval", sizeof(IntervalObject), 0, kResultFlags,
+                             interval_slots};
+
+PyObject* new_interval(const mirtle::Interval& record) noexcept {
+  auto* self = alloc_plain<IntervalObject>(interval_type());
+  if (self == nullptr) return nullptr;
+  new (&self->record) mirtle::Interval(record);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// --- Account -------------------------------------------------------------------
+
+struct AccountObject {
+  PyObject_HEAD
+  mirtle::Account record;
+};
+
+PyObject* account_number(PyObject* self, void*) {
+  return new_str(reinterpret_cast<AccountObject*>(self)->record.number);
+}
+
+PyObject* account_intervals(PyObject* self, void*) {
+  const auto& intervals = reinterpret_cast<AccountObject*>(self)->record.intervals;
+  Ref list(PyList_New(static_cast<Py_ssize_t>(intervals.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    PyObject* item = new_interval(intervals[i]);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyGetSetDef account_getset[] = {
+    {"number", account_number, nullptr, nullptr, nullptr},
+    {"intervals", account_intervals, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* account_repr(PyObject* self) {
+  const mirtle::Account& r = reinterpret_cast<AccountObject*>(self)->record;
+  return repr_of([&](std::string& out) {
+    out += "Account(number=";
+    mirtle::append_quoted(out, r.number);
+    out += ", intervals=[...";
+    append_count(out, r.intervals.size());
+    out += "])";
+  });
+}
+
+bool same_account(const mirtle::Account& a, const mirtle::Account& b) noexcept {
+  if (a.number != b.number || a.intervals.size() != b.intervals.size()) return false;
+  for (std::size_t i = 0; i < a.intervals.size(); ++i)
+    if (!a.intervals[i].identical(b.intervals[i])) return false;
+  return true;
+}
+
+PyObject* account_compare(PyObject* a, PyObject* b, int op) {
+  return compare_records<AccountObject>(a, b, op, [](const AccountObject& x, const AccountObject& y) {
+    return same_account(x.record, y.record);
+  });
+}
+
+PyType_Slot account_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(destroy_plain<AccountObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(account_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(account_compare)},
+    {Py_tp_getset, account_getset},
+    {0, nullptr},
+};
+PyType_Spec account_spec = {"builtins.Account", sizeof(AccountObject), 0, kResultFlags,
+                            account_slots};
+
+// --- Document ------------------------------------------------------------------
+
+struct DocumentObject {
+  PyObject_HEAD
+  mirtle::Document record;
+};
+
+// Which value a Document property shows: a text field of the record, or one
+// of its four typed fields.
+enum class DocValue : std::uint8_t { Text, DocDate, Amount, OutcomeDate, IncomeDate };
+
+struct DocProperty {
+  const char* name;
+  DocValue value;
+  DocField field;  // for DocValue::Text
+};
+
+// The class's own attribute order, which differs from the record's.
+constexpr std::array<DocProperty, mirtle::kDocFieldCount> kDocProperties = {{
+    {"doc_number", DocValue::Text, DocField::Number},
+    {"doc_type", DocValue::Text, DocField::Type},
+    {"doc_date", DocValue::DocDate, DocField::Date},
+    {"amount", DocValue::Amount, DocField::Amount},
+    {"purpose", DocValue::Text, DocField::Purpose},
+    {"payment_type", DocValue::Text, DocField::PaymentType},
+    {"ordering", DocValue::Text, DocField::Ordering},
+    {"counterparty_inn", DocValue::Text, DocField::PayerInn},
+    {"counterparty_kpp", DocValue::Text, DocField::PayerKpp},
+    {"counterparty_bic", DocValue::Text, DocField::PayerBic},
+    {"counterparty_bank1", DocValue::Text, DocField::PayerBank1},
+    {"counterparty_account", DocValue::Text, DocField::PayerAccount},
+    {"counterparty", DocValue::Text, DocField::Payer},
+    {"counterparty_1", DocValue::Text, DocField::Payer1},
+    {"counterparty_ras_account", DocValue::Text, DocField::PayerRasAccount},
+    {"counterparty_cor_account", DocValue::Text, DocField::PayerCorAccount},
+    {"outcome_date", DocValue::OutcomeDate, DocField::OutcomeDate},
+    {"payee_inn", DocValue::Text, DocField::PayeeInn},
+    {"payee", DocValue::Text, DocField::Payee},
+    {"payee_account", DocValue::Text, DocField::PayeeAccount},
+    {"payee_kpp", DocValue::Text, DocField::PayeeKpp},
+    {"payee_bic", DocValue::Text, DocField::PayeeBic},
+    {"payee_bank1", DocValue::Text, DocField::PayeeBank1},
+    {"payee_ras_account", DocValue::Text, DocField::PayeeRasAccount},
+    {"payee_cor_account", DocValue::Text, DocField::PayeeCorAccount},
+    {"income_date", DocValue::IncomeDate, DocField::IncomeDate},
+    {"counterparty_2", DocValue::Text, DocField::Payer2},
+    {"counterparty_3", DocValue::Text, DocField::Payer3},
+    {"counterparty_4", DocValue::Text, DocField::Payer4},
+    {"counterparty_bank2", DocValue::Text, DocField::PayerBank2},
+    {"payee_1", DocValue::Text, DocField::Payee1},
+    {"payee_2", DocValue::Text, DocField::Payee2},
+    {"payee_3", DocValue::Text, DocField::Payee3},
+    {"payee_4", DocValue::Text, DocField::Payee4},
+    {"payee_bank2", DocValue::Text, DocField::PayeeBank2},
+    {"payment_kind", DocValue::Text, DocField::PaymentKind},
+    {"payment_deadline", DocValue::Text, DocField::PaymentDeadline},
+    {"uin", DocValue::Text, DocField::Uin},
+    {"purpose_code", DocValue::Text, DocField::PurposeCode},
+    {"purpose_1", DocValue::Text, DocField::Purpose1},
+    {"purpose_2", DocValue::Text, DocField::Purpose2},
+    {"purpose_3", DocValue::Text, DocField::Purpose3},
+    {"purpose_4", DocValue::Text, DocField::Purpose4},
+    {"purpose_5", DocValue::Text, DocField::Purpose5},
+    {"purpose_6", DocValue::Text, DocField::Purpose6},
+    {"compiler_status", DocValue::Text, DocField::CompilerStatus},
+    {"kbk", DocValue::Text, DocField::Kbk},
+    {"okato", DocValue::Text, DocField::Okato},
+    {"tax_basis", DocValue::Text, DocField::TaxBasis},
+    {"tax_period", DocValue::Text, DocField::TaxPeriod},
+    {"tax_number", DocValue::Text, DocField::TaxNumber},
+    {"tax_date", DocValue::Text, DocField::TaxDate},
+    {"tax_type", DocValue::Text, DocField::TaxType},
+}};
+
+PyObject* document_get(PyObject* self, void* closure) {
+  const mirtle::Document& r = reinterpret_cast<DocumentObject*>(self)->record;
+  const auto& property = *static_cast<const DocProperty*>(closure);
+  switch (property.value) {
+    case DocValue::Text: {
+      const std::optional<std::string_view> text = r.text(property.field);
+      if (!text) Py_RETURN_NONE;
+      return new_str(*text);
+    }
+    case DocValue::DocDate: return date_str(r.doc_date);
+    case DocValue::Amount: return amount_str(r.amount);
+    case DocValue::OutcomeDate: return optional_str(r.outcome_date, date_str);
+    case DocValue::IncomeDate: return optional_str(r.income_date, date_str);
+  }
+  return internal_error_if_unset();
+}
+
+constexpr auto make_document_getset() {
+  std::array<PyGetSetDef, mirtle::kDocFieldCount + 1> table{};
+  for (std::size_t i = 0; i < kDocProperties.size(); ++i) {
+    table[i] = {kDocProperties[i].name, document_get, nullptr, nullptr,
+                const_cast<DocProperty*>(&kDocProperties[i])};
+  }
+  return table;
+}
+std::array<PyGetSetDef, mirtle::kDocFieldCount + 1> document_getset = make_document_getset();
+
+PyObject* document_repr(PyObject* self) {
+  const mirtle::Document& r = reinterpret_cast<DocumentObject*>(self)->record;
+  return repr_of([&](std::string& out) {
+    out += "Document(doc_number=";
+    mirtle::append_quoted(out, r.text(DocField::Number).value_or(""));
+    out += ", doc_type=";
+    mirtle::append_quoted(out, r.text(DocField::Type).value_or(""));
+    out += ", doc_date=";
+    mirtle::append_quoted(out, mirtle::format_date(r.doc_date));
+    out += ", amount=";
+    mirtle::append_quoted(out, mirtle::format_amount(r.amount));
+    out += ')';
+  });
+}
+
+PyObject* document_compare(PyObject* a, PyObject* b, int op) {
+  return compare_records<DocumentObject>(a, b, op, [](const DocumentObject& x, const DocumentObject& y) {
+    return x.record.identical(y.record);
+  });
+}
+
+PyType_Slot document_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(destroy_plain<DocumentObject>)},
+    {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(document_compare)},
+    {Py_tp_getset, document_getset.data()},
+    {0, nullptr},
+};
+PyType_Spec document_spec = {"builtins.Document", sizeof(DocumentObject), 0, kResultFlags,
+                             document_slots};
+
+// --- Statement -------------------------------------------------------------------
+
+struct StatementObject {
+  PyObject_HEAD
+  PyObject* header;
+  PyObject* accounts;
+  PyObject* documents;
+  PyObject* warnings;
+  Py_ssize_t document_count;
+  Py_ssize_t warning_count;
+  mirtle::Encoding encoding;
+};
+
+StatementObject* as_statement(PyObject* self) { return reinterpret_cast<StatementObject*>(self); }
+
+const char* encoding_name(mirtle::Encoding encoding) {
+  return encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8";
+}
+
+PyObject* statement_encoding(PyObject* self, void*) {
+  return PyUnicode_FromString(encoding_name(as_statement(self)->encoding));
+}
+
+// The stored containers: every read returns the same object.
+PyObject* statement_member(PyObject* self, void* closure) {
+  PyObject* StatementObject::*member = nullptr;
+  switch (reinterpret_cast<std::uintptr_t>(closure)) {
+    case 0: member = &StatementObject::header; break;
+    case 1: member = &StatementObject::accounts; break;
+    case 2: member = &StatementObject::documents; break;
+    default: member = &StatementObject::warnings; break;
+  }
+  return Py_NewRef(as_statement(self)->*member);
+}
+
+#define MIRTLE_STATEMENT_MEMBER(name, index) \
+  {name, statement_member, nullptr, nullptr, reinterpret_cast<void*>(std::uintptr_t{index})}
+
+PyGetSetDef statement_getset[] = {
+    {"encoding", statement_encoding, nullptr, nullptr, nullptr},
+    MIRTLE_STATEMENT_MEMBER("header", 0),
+    MIRTLE_STATEMENT_MEMBER("accounts", 1),
+    MIRTLE_STATEMENT_MEMBER("documents", 2),
+    MIRTLE_STATEMENT_MEMBER("warnings", 3),
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* statement_repr(PyObject* self) {
+  const StatementObject* s = as_statement(self);
+  return PyUnicode_FromFormat("Statement(encoding=\"%s\", documents=[...%zd], warnings=[...%zd])",
+                              encoding_name(s->encoding), s->document_count, s->warning_count);
+}
+
+int statement_traverse(PyObject* self, visitproc visit, void* arg) {
+  StatementObject* s = as_statement(self);
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(s->header);
+  Py_VISIT(s->accounts);
+  Py_VISIT(s->documents);
+  Py_VISIT(s->warnings);
+  return 0;
+}
+
+int statement_clear(PyObject* self) {
+  StatementObject* s = as_statement(self);
+  Py_CLEAR(s->header);
+  Py_CLEAR(s->accounts);
+  Py_CLEAR(s->documents);
+  Py_CLEAR(s->warnings);
+  return 0;
+}
+
+void statement_dealloc(PyObject* self) {
+  PyObject_GC_UnTrack(self);
+  statement_clear(self);
+  free_heap_instance(self);
+}
+
+PyType_Slot statement_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(statement_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(statement_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(statement_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(statement_repr)},
+    {Py_tp_getset, statement_getset},
+    {0, nullptr},
+};
+PyType_Spec statement_spec = {"builtins.Statement", sizeof(StatementObject), 0,
+                              kResultFlags | Py_TPFLAGS_HAVE_GC, statement_slots};
+
+// --- SectionType -------------------------------------------------------------------
+
+struct SectionTypeObject {
+  PyObject_HEAD
+  std::uint8_t value;
+};
+
+std::uint8_t section_value(PyObject* self) { return reinterpret_cast<SectionTypeObject*>(self)->value; }
+
+PyObject* section_repr(PyObject* self) {
+  return PyUnicode_FromString(section_value(self) == 0 ? "SectionType.Document" : "SectionType.Account");
+}
+
+PyObject* section_int(PyObject* self) { return PyLong_FromLong(section_value(self)); }
+
+PyObject* section_compare(PyObject* a, PyObject* b, int op) {
+  if (Py_TYPE(a) != Py_TYPE(b) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
+  return PyBool_FromLong((op == Py_EQ) == (section_value(a) == section_value(b)));
+}
+
+PyType_Slot section_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(free_heap_instance)},
+    {Py_tp_repr, reinterpret_cast<void*>(section_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(section_compare)},
+    {Py_nb_int, reinterpret_cast<void*>(section_int)},
+    {Py_tp_doc, const_cast<char*>("Тип секции выписки для использования в hooks.")},
+    {0, nullptr},
+};
+PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 0, kResultFlags,
+                            section_slots};
+
+// Written once, before the SectionType type is published.
+constinit std::array<std::atomic<PyObject*>, 2> section_values{};
+
+// The type and both of its values, all complete before anyone sees them.
+PyObject* create_section_type() {
+  Ref type(create_type(&section_spec, true));
+  if (!type) return nullptr;
+  auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+  constexpr const char* kNames[2] = {"Document", "Account"};
+  for (std::uint8_t value = 0; value < 2; ++value) {
+    auto* obj = alloc_plain<SectionTypeObject>(tp);
+    if (obj == nullptr) return nullptr;
+    obj->value = value;
+    Ref owned(reinterpret_cast<PyObject*>(obj));
+    if (!set_type_attr(tp, kNames[value], owned.get())) return nullptr;
+  }
+  // The type dict now holds the values for the rest of the process.
+  for (std::uint8_t value = 0; value < 2; ++value) {
+    PyObject* dict = PyType_GetDict(tp);
+    if (dict == nullptr) return nullptr;
+    PyObject* obj = PyDict_GetItemString(dict, kNames[value]);  // borrowed
+    Py_DECREF(dict);
+    section_values[value].store(obj, std::memory_order_relaxed);
+  }
+  return type.release();
+}
+
+constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, section_slot;
+
+}  // namespace
+
+PyTypeObject* interval_type() {
+  return reinterpret_cast<PyTypeObject*>(interval_slot.get([] { return create_type(&interval_spec, false); }));
+}
+PyTypeObject* account_type() {
+  return reinterpret_cast<PyTypeObject*>(account_slot.get([] { return create_type(&account_spec, false); }));
+}
+PyTypeObject* document_type() {
+  return reinterpret_cast<PyTypeObject*>(document_slot.get([] { return create_type(&document_spec, false); }));
+}
+PyTypeObject* statement_type() {
+  return reinterpret_cast<PyTypeObject*>(statement_slot.get([] { return create_type(&statement_spec, false); }));
+}
+PyTypeObject* section_type_type() {
+  return reinterpret_cast<PyTypeObject*>(section_slot.get(create_section_type));
+}
+
+PyObject* section_type_value(mirtle::SectionType kind) {
+  if (section_type_type() == nullptr) return nullptr;
+  return section_values[static_cast<std::size_t>(kind)].load(std::memory_order_relaxed);
+}
+
+PyObject* new_account(mirtle::Account&& account) {
+  auto* self = alloc_plain<AccountObject>(account_type());
+  if (self == nullptr) return nullptr;
+  new (&self->record) mirtle::Account(std::move(account));
+  return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* new_document(mirtle::Document&& document) {
+  auto* self = alloc_plain<DocumentObject>(document_type());
+  if (self == nullptr) return nullptr;
+  new (&self->record) mirtle::Document(std::move(document));
+  return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* new_statement(const StatementParts& parts) {
+  Ref header(parts.header), accounts(parts.accounts), documents(parts.documents),
+      warnings(parts.warnings);
+  PyTypeObject* type = statement_type();
+  if (type == nullptr) return nullptr;
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  StatementObject* s = as_statement(self);
+  s->encoding = parts.encoding;
+  s->header = header.release();
+  s->accounts = accounts.release();
+  s->documents = documents.release();
+  s->warnings = warnings.release();
+  s->document_count = parts.document_count;
+  s->warning_count = parts.warning_count;
+  return self;
+}
+
+}  // namespace mirtle_py
