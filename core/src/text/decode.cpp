@@ -79,7 +79,7 @@ bool all_ascii_space(std::string_view input) noexcept {
 // Table decoding with a fast path for ASCII runs, which are most of a
 // statement (keys, digits, account numbers).  `out` has room for 3 bytes
 // per input byte.
-std::size_t decode_windows1251(std::string_view in, char* out) noexcept {
+std::size_t decode_high_text(std::string_view in, char* out) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
   const auto* end = p + in.size();
   char* const start = out;
@@ -135,6 +135,9 @@ bool decode_utf16(std::string_view in, bool big_endian, char* out, std::size_t& 
   return true;
 }
 
+// Characters looked at by the plausibility check (one per windows-1251 byte).
+constexpr std::size_t kPlausibilitySample = 20480;
+
 bool is_ordinary(char32_t c) noexcept {
   if (c > 0x3FF) return true;
   if (c >= 0x80) return false;
@@ -144,6 +147,10 @@ bool is_ordinary(char32_t c) noexcept {
 
 }  // namespace
 
+std::size_t decode_windows1251(std::string_view in, char* out) noexcept {
+  return decode_high_text(in, out);
+}
+
 char32_t windows1251(unsigned char byte) noexcept {
   return byte < 0x80 ? byte : kHighHalf[byte - 0x80];
 }
@@ -152,7 +159,7 @@ bool looks_like_text(std::string_view utf8) noexcept {
   const char* p = utf8.data();
   const char* const end = p + utf8.size();
   std::size_t examined = 0, ordinary = 0;
-  while (p < end && examined < 20480) {
+  while (p < end && examined < kPlausibilitySample) {
     ordinary += is_ordinary(next_code_point(p, end)) ? 1 : 0;
     ++examined;
   }
@@ -180,19 +187,26 @@ Result<DecodedText, ErrorKind> decode_input(std::string_view input) {
     // The rest after a second mark is not valid UTF-8 either (the mark is).
     return fail(ErrorKind::NotStatement);
   }
-  std::size_t length = 0;
   if (starts_with(rest, "\xFF\xFE") || starts_with(rest, "\xFE\xFF")) {
     const bool big_endian = rest[0] == '\xFE';
     const std::string_view units = rest.substr(2);
     decoded.owned.reset(new char[units.size() / 2 * 3 + 1]);
+    std::size_t length = 0;
     if (!decode_utf16(units, big_endian, decoded.owned.get(), length))
       return fail(ErrorKind::NotStatement);
-  } else {
-    decoded.owned.reset(new char[rest.size() * 3 + 1]);
-    length = decode_windows1251(rest, decoded.owned.get());
+    decoded.text = std::string_view(decoded.owned.get(), length);
+    if (!looks_like_text(decoded.text)) return fail(ErrorKind::NotStatement);
+    return decoded;
   }
-  decoded.text = std::string_view(decoded.owned.get(), length);
-  if (!looks_like_text(decoded.text)) return fail(ErrorKind::NotStatement);
+  // Plain windows-1251, decoded line by line later.  Only the characters the
+  // plausibility check looks at are decoded now.
+  const std::string_view sample = rest.substr(0, kPlausibilitySample);
+  const std::unique_ptr<char[]> buffer(new char[sample.size() * 3 + 1]);
+  const std::size_t sample_length = decode_high_text(sample, buffer.get());
+  if (!looks_like_text(std::string_view(buffer.get(), sample_length)))
+    return fail(ErrorKind::NotStatement);
+  decoded.text = rest;
+  decoded.per_line = true;
   return decoded;
 }
 

@@ -12,14 +12,22 @@ namespace mirtle::text {
 
 struct DecodedText {
   Encoding encoding = Encoding::UTF8;
-  std::string_view text;          // the UTF-8 text; in the input or in `owned`
-  std::unique_ptr<char[]> owned;  // set on the CP1251 path only
+  // The UTF-8 text (in the input or in `owned`), or, when `per_line` is
+  // set, the windows-1251 bytes, to be decoded line by line: line feeds and
+  // carriage returns are single bytes in both, so lines are cut alike.
+  std::string_view text;
+  std::unique_ptr<char[]> owned;  // set after a UTF-16 mark only
+  bool per_line = false;
 };
 
 // Empty-input test, byte-order mark, UTF-8 validity, else the windows-1251
 // path (with UTF-8/UTF-16 marks) and its plausibility check.  Fails with
 // EmptyInput or NotStatement.  Throws only std::bad_alloc.
 Result<DecodedText, ErrorKind> decode_input(std::string_view input);
+
+// Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
+// input byte; returns the UTF-8 length.
+std::size_t decode_windows1251(std::string_view in, char* out) noexcept;
 
 // The windows-1251 character of a byte.
 char32_t windows1251(unsigned char byte) noexcept;
