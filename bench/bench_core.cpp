@@ -1,0 +1,188 @@
+// Throughput of parse_statement on generated statements, and the floor that
+// any parser of this format pays: making sure the bytes are text and
+// finding the line ends.
+//
+// Inputs are read from $MIRTLE_BENCH_DATA (default bench/data), written
+// beforehand by bench/run_core.sh; missing files are skipped with a note.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "mirtle/statement.hpp"
+#include "text/decode.hpp"
+#include "text/unicode.hpp"
+
+namespace {
+
+struct Input {
+  std::string label;  // e.g. "utf8_50mb"
+  std::string bytes;
+  std::size_t documents = 0;
+  std::size_t warnings = 0;
+};
+
+// Every hook call still pays for copying the section into a map.
+class NoopHook final : public mirtle::Hook {
+ public:
+  mirtle::HookOutcome on_section(mirtle::SectionType, mirtle::AttributeMap&,
+                                 const mirtle::AttributeMap&) noexcept override {
+    return mirtle::HookOutcome::ok();
+  }
+};
+
+bool read_file(const std::string& path, std::string& out) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return true;
+}
+
+void set_bytes(benchmark::State& state, const Input& in) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(in.bytes.size()));
+}
+
+void bm_parse(benchmark::State& state, const Input* in, bool with_hook) {
+  NoopHook hook;
+  std::vector<mirtle::Hook*> hooks;
+  if (with_hook) hooks.push_back(&hook);
+  for (auto _ : state) {
+    // The statement is freed inside the loop: callers pay for that too.
+    auto result = mirtle::parse_statement(hooks, in->bytes);
+    if (!result) {
+      state.SkipWithError("parse failed");
+      return;
+    }
+    benchmark::DoNotOptimize(result->documents.data());
+  }
+  set_bytes(state, *in);
+  state.counters["docs/s"] = benchmark::Counter(
+      static_cast<double>(in->documents) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Line feeds in `text`: the same in windows-1251 and in UTF-8.
+std::size_t count_lines(std::string_view text) noexcept {
+  std::size_t lines = 0;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
+    ++lines;
+    p = static_cast<const char*>(lf) + 1;
+  }
+  return lines;
+}
+
+// Turning the bytes into UTF-8 text plus the line scan: validation for
+// UTF-8 input; for windows-1251 the table decode, through one cache-warm
+// buffer as the parser does it line by line.
+void bm_floor(benchmark::State& state, const Input* in) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  const auto buffer = std::make_unique<char[]>(kChunk * 3);
+  for (auto _ : state) {
+    auto decoded = mirtle::text::decode_input(in->bytes);
+    if (!decoded) {
+      state.SkipWithError("decode failed");
+      return;
+    }
+    std::size_t lines = 0;
+    if (decoded->per_line) {
+      const std::string_view raw = decoded->text;
+      for (std::size_t at = 0; at < raw.size(); at += kChunk) {
+        const std::size_t n = mirtle::text::decode_windows1251(raw.substr(at, kChunk), buffer.get());
+        lines += count_lines(std::string_view(buffer.get(), n));
+      }
+    } else {
+      lines = count_lines(decoded->text);
+    }
+    benchmark::DoNotOptimize(lines);
+  }
+  set_bytes(state, *in);
+}
+
+void bm_validate(benchmark::State& state, const Input* in) {
+  const char* first = in->bytes.data();
+  for (auto _ : state) benchmark::DoNotOptimize(mirtle::text::is_valid_utf8(first, first + in->bytes.size()));
+  set_bytes(state, *in);
+}
+
+void bm_lines(benchmark::State& state, const Input* in) {
+  for (auto _ : state) benchmark::DoNotOptimize(count_lines(in->bytes));
+  set_bytes(state, *in);
+}
+
+const char* kind_name(mirtle::ErrorKind kind) {
+  switch (kind) {
+    case mirtle::ErrorKind::Syntax: return "syntax error";
+    case mirtle::ErrorKind::InvalidDocument: return "invalid document";
+    case mirtle::ErrorKind::Unfinished: return "unfinished";
+    case mirtle::ErrorKind::NotStatement: return "not a statement";
+    case mirtle::ErrorKind::EmptyInput: return "empty input";
+  }
+  return "?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  const char* env = std::getenv("MIRTLE_BENCH_DATA");
+  const std::string dir = env != nullptr && *env != '\0' ? env : MIRTLE_BENCH_DEFAULT_DATA;
+
+  std::vector<std::unique_ptr<Input>> inputs;
+  for (const char* size : {"1mb", "50mb"}) {
+    for (const char* enc : {"utf8", "cp1251"}) {
+      auto in = std::make_unique<Input>();
+      in->label = std::string(enc) + "_" + size;
+      const std::string path = dir + "/statement_" + size + "_" + enc + ".txt";
+      if (!read_file(path, in->bytes)) {
+        std::fprintf(stderr, "skipping %s: %s not found (run bench/run_core.sh)\n", in->label.c_str(),
+                     path.c_str());
+        continue;
+      }
+      auto result = mirtle::parse_statement({}, in->bytes);
+      if (!result) {
+        std::fprintf(stderr, "skipping %s: %s does not parse (%s, line %llu)\n", in->label.c_str(),
+                     path.c_str(), kind_name(result.error().kind),
+                     static_cast<unsigned long long>(result.error().lineno));
+        continue;
+      }
+      in->documents = result->documents.size();
+      in->warnings = result->warnings.size();
+      std::fprintf(stderr, "%s: %zu bytes, %zu documents, %zu warnings\n", in->label.c_str(),
+                   in->bytes.size(), in->documents, in->warnings);
+      inputs.push_back(std::move(in));
+    }
+  }
+  if (inputs.empty()) {
+    std::fprintf(stderr, "no benchmark inputs in %s; nothing to do\n", dir.c_str());
+    return 0;
+  }
+
+  for (const auto& in : inputs) {
+    const Input* p = in.get();
+    const bool utf8 = p->label.starts_with("utf8");
+    benchmark::RegisterBenchmark("parse/" + p->label + "/no_hook", bm_parse, p, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("parse/" + p->label + "/noop_hook", bm_parse, p, true)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("floor/" + p->label + "/decode+lines", bm_floor, p)
+        ->Unit(benchmark::kMillisecond);
+    if (utf8)
+      benchmark::RegisterBenchmark("floor/" + p->label + "/validate", bm_validate, p)
+          ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("floor/" + p->label + "/lines", bm_lines, p)->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
