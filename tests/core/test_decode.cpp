@@ -3,6 +3,7 @@
 // the windows-1251 path, and the first-line check.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,7 @@ void expect_outcomes(const std::vector<Outcome>& cases) {
 // left to be decoded line by line.
 std::string utf8_text(const text::DecodedText& decoded) {
   if (!decoded.per_line) return std::string(decoded.text);
-  std::string out(decoded.text.size() * 3, '\0');
+  std::string out(decoded.text.size() * 3 + 1, '\0');
   out.resize(text::decode_windows1251(decoded.text, out.data()));
   return out;
 }
@@ -467,6 +468,55 @@ TEST(Windows1251, ErrorsQuoteTheDecodedLine) {
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().text, testing::repeat("Щ", 200000));
   EXPECT_EQ(result.error().lineno, 2u);
+}
+
+}  // namespace
+}  // namespace mirtle
+
+namespace mirtle {
+namespace {
+
+std::string hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+    out += ' ';
+  }
+  return out;
+}
+
+// The vector validator must agree with the portable one everywhere: random
+// mixes of valid sequences, boundary bytes and damage, at every length and
+// alignment around its 32-byte blocks.
+TEST(Utf8Validation, FastPathAgreesWithThePortableOne) {
+  const std::vector<std::string> pieces = {
+      "a", "=", "\n", "\xD0\x90", "\xD1\x8F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF",
+      "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "\xE2\x82\xAC",
+      // damage
+      "\x80", "\xBF", "\xC0\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+      "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xC2", "\xE2\x82", "\xF0\x90\x80"};
+  std::mt19937 random(7);
+  int invalid = 0;
+  for (int round = 0; round < 40000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(random() % 48);
+    const bool damaged = random() % 3 == 0;
+    for (int i = 0; i < count; ++i) {
+      const std::size_t limit = damaged ? pieces.size() : 13;
+      text += pieces[random() % limit];
+    }
+    const std::size_t offset = random() % 8;
+    const std::string padded = std::string(offset, 'x') + text;
+    const char* first = padded.data() + offset;
+    const char* last = padded.data() + padded.size();
+    const bool expected = text::is_valid_utf8_scalar(first, last);
+    invalid += !expected;
+    ASSERT_EQ(text::is_valid_utf8(first, last), expected) << hex(text);
+  }
+  EXPECT_GT(invalid, 5000);
 }
 
 }  // namespace

@@ -76,33 +76,52 @@ bool all_ascii_space(std::string_view input) noexcept {
   return true;
 }
 
+// The UTF-8 form of every byte, for branch-free decoding: each write
+// stores four bytes and advances by the character's length.
+struct Utf8Form {
+  char bytes[4];
+  std::uint32_t length;
+};
+
+constexpr std::array<Utf8Form, 256> make_utf8_forms() {
+  std::array<Utf8Form, 256> table{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    if (b < 0x80) {
+      table[b] = {{static_cast<char>(b), 0, 0, 0}, 1};
+    } else {
+      const Utf8Char& u = kHighUtf8[b - 0x80];
+      table[b] = {{u.bytes[0], u.bytes[1], u.bytes[2], 0}, u.length};
+    }
+  }
+  return table;
+}
+constexpr std::array<Utf8Form, 256> kUtf8Forms = make_utf8_forms();
+
+inline char* put_windows1251(unsigned char byte, char* out) noexcept {
+  const Utf8Form& form = kUtf8Forms[byte];
+  std::memcpy(out, form.bytes, 4);
+  return out + form.length;
+}
+
 // Table decoding with a fast path for ASCII runs, which are most of a
 // statement (keys, digits, account numbers).  `out` has room for 3 bytes
-// per input byte.
+// per input byte and one more.
 std::size_t decode_high_text(std::string_view in, char* out) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
   const auto* end = p + in.size();
   char* const start = out;
-  while (p < end) {
-    if (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        std::memcpy(out, p, 8);
-        p += 8;
-        out += 8;
-        continue;
-      }
-    }
-    const unsigned char c = *p++;
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if ((word & 0x8080808080808080ull) == 0) {
+      std::memcpy(out, p, 8);
+      out += 8;
     } else {
-      const Utf8Char& u = kHighUtf8[c - 0x80];
-      std::memcpy(out, u.bytes, 3);  // the buffer keeps 3 bytes of slack per byte
-      out += u.length;
+      for (int i = 0; i < 8; ++i) out = put_windows1251(p[i], out);
     }
+    p += 8;
   }
+  while (p < end) out = put_windows1251(*p++, out);
   return static_cast<std::size_t>(out - start);
 }
 

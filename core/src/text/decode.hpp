@@ -26,7 +26,7 @@ struct DecodedText {
 Result<DecodedText, ErrorKind> decode_input(std::string_view input);
 
 // Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
-// input byte; returns the UTF-8 length.
+// input byte and one more; returns the UTF-8 length.
 std::size_t decode_windows1251(std::string_view in, char* out) noexcept;
 
 // The windows-1251 character of a byte.

@@ -91,5 +91,7 @@ inline char32_t next_code_point(const char*& p, const char* last) noexcept {
 // True when [first, last) is well-formed UTF-8 (no surrogates, no overlong
 // forms, nothing above U+10FFFF).
 bool is_valid_utf8(const char* first, const char* last) noexcept;
+// The portable validator behind it, for machines without AVX2 (and tests).
+bool is_valid_utf8_scalar(const char* first, const char* last) noexcept;
 
 }  // namespace mirtle::text

@@ -40,7 +40,7 @@ class LineCutter {
 class DecodeArena {
  public:
   std::string_view decode(std::string_view raw) {
-    const std::size_t need = raw.size() * 3;  // at most 3 bytes per byte
+    const std::size_t need = raw.size() * 3 + 1;  // 3 bytes per byte, 1 of slack
     if (blocks_.empty() || used_ + need > blocks_[current_].size) advance(need);
     char* out = blocks_[current_].data.get() + used_;
     const std::size_t length = text::decode_windows1251(raw, out);
