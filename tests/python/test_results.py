@@ -158,10 +158,8 @@ class TestComparison:
         assert (a.payee_kpp, b.payee_kpp) == (None, "")
         assert a != b
 
-    @pytest.mark.parametrize("key", list(ACCOUNT))
+    @pytest.mark.parametrize("key", [k for k in ACCOUNT if k != "РасчСчет"])
     def test_each_interval_attribute_takes_part(self, key):
-        if key == "РасчСчет":
-            pytest.skip("the number is not part of an interval")
         changed = {"ДатаНачала": "02.03.2024", "ДатаКонца": "30.03.2024"}.get(key, ACCOUNT[key] + "1")
         accounts = intervals({}, {key: changed})
         first, second = accounts[NUMBER].intervals

@@ -1,5 +1,6 @@
 """Concurrent parses give the results of sequential ones, with and without hooks."""
 
+import os
 import threading
 import time
 
@@ -90,6 +91,8 @@ def test_concurrent_first_use_of_section_types():
 
 
 @pytest.mark.slow
+@pytest.mark.skipif(bool(os.environ.get("MIRTLE_SLOW_BUILD")),
+                    reason="timing is meaningless on instrumented builds")
 def test_parse_without_hooks_lets_other_threads_run():
     # The core runs detached: a thread that only spins in Python keeps ticking
     # while another thread is inside parse().  Attached, the spinner would stall
@@ -112,7 +115,7 @@ def test_parse_without_hooks_lets_other_threads_run():
     spinner.start()
     gaps = []
     try:
-        for _ in range(5):
+        for _ in range(10):
             time.sleep(0.01)
             window["worst"] = 0
             window["start"] = start = time.perf_counter_ns()
