@@ -1,38 +1,60 @@
 #include "mirtle/attrs.hpp"
 
+#include <cstring>
+
 namespace mirtle {
+
+std::uint64_t AttributeList::tag_of(std::string_view key) noexcept {
+  std::uint64_t tail = 0;
+  if (key.size() >= 8) {
+    std::memcpy(&tail, key.data() + key.size() - 8, 8);
+    tail >>= 8;
+  } else {
+    for (const char c : key) tail = (tail << 8) | static_cast<unsigned char>(c);
+  }
+  return (tail << 8) | (key.size() & 0xFF);
+}
+
+namespace {
+unsigned seen_bit(std::uint64_t tag) noexcept {
+  return static_cast<unsigned>((tag * 0x9E3779B97F4A7C15ull) >> 56);
+}
+}  // namespace
+
+std::int64_t AttributeList::scan(std::string_view key) const noexcept {
+  const std::uint64_t tag = tag_of(key);
+  const unsigned bit = seen_bit(tag);
+  if ((seen_[bit >> 6] >> (bit & 63) & 1) == 0) return -1;
+  for (std::size_t i = 0; i < tags_.size(); ++i)
+    if (tags_[i] == tag && items_[i].key == key) return static_cast<std::int64_t>(i);
+  return -1;
+}
 
 void AttributeList::set(std::string_view key, std::string_view value) {
   auto key_at = [this](std::uint32_t i) { return items_[i].key; };
-  if (index_.active()) {
-    const std::int64_t pos = index_.find(key, key_at);
-    if (pos >= 0) {
-      items_[static_cast<std::size_t>(pos)].value = value;
-      return;
-    }
-    items_.push_back({key, value});
-    index_.insert(key, static_cast<std::uint32_t>(items_.size() - 1), key_at);
+  const std::int64_t pos = index_.active() ? index_.find(key, key_at) : scan(key);
+  if (pos >= 0) {
+    items_[static_cast<std::size_t>(pos)].value = value;
     return;
   }
-  // A section has a few dozen keys: a linear scan beats hashing them.
-  for (AttributeView& item : items_) {
-    if (item.key.size() == key.size() && item.key == key) {
-      item.value = value;
-      return;
-    }
-  }
   items_.push_back({key, value});
-  if (items_.size() > detail::KeyIndex::kLinearLimit) index_.build(items_.size(), key_at);
+  if (index_.active()) {
+    index_.insert(key, static_cast<std::uint32_t>(items_.size() - 1), key_at);
+  } else if (items_.size() > kScanLimit) {
+    index_.build(items_.size(), key_at);
+  } else {
+    const std::uint64_t tag = tag_of(key);
+    const unsigned bit = seen_bit(tag);
+    seen_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    tags_.push_back(tag);
+  }
 }
 
 const std::string_view* AttributeList::find(std::string_view key) const noexcept {
-  if (index_.active()) {
-    const std::int64_t pos = index_.find(key, [this](std::uint32_t i) { return items_[i].key; });
-    return pos >= 0 ? &items_[static_cast<std::size_t>(pos)].value : nullptr;
-  }
-  for (const AttributeView& item : items_)
-    if (item.key == key) return &item.value;
-  return nullptr;
+  const std::int64_t pos = index_.active()
+                               ? index_.find(key, [this](std::uint32_t i) { return items_[i].key; })
+                               : scan(key);
+  return pos >= 0 ? &items_[static_cast<std::size_t>(pos)].value : nullptr;
 }
 
 std::int64_t AttributeMap::position_of(std::string_view key) const noexcept {
