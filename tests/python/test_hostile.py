@@ -75,7 +75,8 @@ def test_hostile_results_are_exact():
 
 
 @pytest.mark.parametrize("blob", [b"\0" * 1_000_000, b"1CClientBankExchange\n" + b"\0" * 1_000_000,
-                                  bytes(range(256)) * 4000, b"\xff" * 1_000_000])
+                                  bytes(range(256)) * 4000, b"\xff" * 1_000_000],
+                         ids=["nul", "marker then nul", "all bytes", "0xff"])
 def test_binary_garbage_is_one_parse_error(blob):
     with pytest.raises(mirtle_py.ParseError):
         mirtle_py.parse(blob)
