@@ -22,6 +22,7 @@ pytestmark = [
 WARMUP = 200
 ITERATIONS = 2000
 ALLOWED = 50
+ROUNDS = 3
 
 GOOD = statement(account(), doc(), doc(Номер=None), doc(ПолучательКПП="", ДатаСписано="06.03.2024"))
 GOOD_CP1251 = GOOD.encode("cp1251")
@@ -145,15 +146,26 @@ SCENARIOS = {
 }
 
 
-@pytest.mark.parametrize("name", list(SCENARIOS))
-def test_no_reference_growth(name):
-    run = SCENARIOS[name]
-    for _ in range(WARMUP):
-        run()
+def _growth(run):
     gc.collect()
     before = sys.gettotalrefcount()
     for _ in range(ITERATIONS):
         run()
     gc.collect()
-    grown = sys.gettotalrefcount() - before
-    assert grown < ALLOWED, f"{name}: {grown} references over {ITERATIONS} runs"
+    return sys.gettotalrefcount() - before
+
+
+@pytest.mark.parametrize("name", list(SCENARIOS))
+def test_no_reference_growth(name):
+    # The interpreter's own caches (method cache, free lists) move the total by a few
+    # dozen now and then; a leak in a scenario moves it by at least ITERATIONS in every
+    # round, so one quiet round is proof enough.
+    run = SCENARIOS[name]
+    for _ in range(WARMUP):
+        run()
+    growths = []
+    for _ in range(ROUNDS):
+        growths.append(_growth(run))
+        if growths[-1] < ALLOWED:
+            return
+    pytest.fail(f"{name}: {growths} references over {ITERATIONS} runs, in each of {ROUNDS} rounds")
