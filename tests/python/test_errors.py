@@ -1,285 +1,123 @@
-"""Exception types and the detail classes: construction, reprs, copying, pickling."""
+"""Errors: each kind of failure as its exception, message and detail; the detail classes."""
 
-import builtins
 import copy
 import pickle
 
 import pytest
 
-import mirtle_py
-from conftest import doc, lineno_of, statement
+import mirtle_py as m
+from conftest import DETAILS, account
 
-U64_MAX = 2**64 - 1
-
-# class, field names after lineno
-DETAILS = [
-    (mirtle_py.UnrecognizedLine, ("line",)),
-    (mirtle_py.DocumentParseError, ("message",)),
-    (mirtle_py.AccountParseError, ("message",)),
-    (mirtle_py.UnexpectedSection, ("found", "context")),
-    (mirtle_py.HookError, ("message",)),
-    (mirtle_py.MissingField, ("field", "context")),
-    (mirtle_py.UnexpectedAttribute, ("key", "value")),
-]
-DETAIL_IDS = [c.__name__ for c, _ in DETAILS]
-SUBCLASSES = [mirtle_py.SyntaxError, mirtle_py.NotStatementError, mirtle_py.EmptyInputError,
-              mirtle_py.UnfinishedError]
-
-
-def make(cls, fields, lineno=3, texts=None):
-    texts = texts or [f"текст {i} \"'\\" for i in range(len(fields))]
-    return cls(lineno, *texts)
+U64, H, ACC = 2**64 - 1, "1CClientBankExchange\n", "\n".join(account()) + "\n"  # ACC: lines 2 to 10 after H
+MESSAGES = {m.UnrecognizedLine: "Unrecognized line: '{}'", m.UnexpectedSection: "Unexpected section '{}' in context '{}'",
+            m.UnexpectedAttribute: "Unexpected attribute '{}' = '{}'", m.AccountParseError: "Account parse error: {}",
+            m.MissingField: "Missing field '{}' in context '{}'"}
+KINDS = {  # input: detail class, lineno, texts; or exception class, message
+    "unrecognized": (H + "\nIt's \"x\" \\ y\n", m.UnrecognizedLine, 3, "It's \"x\" \\ y"),
+    "in-header": (H + "А=1\nКонецФайла\n", m.UnexpectedSection, 3, "КонецФайла", "header"),
+    "in-account": (H + "СекцияРасчСчет\nСекцияДокумент=x\n", m.UnexpectedSection, 3, "СекцияДокумент=x", "account"),
+    "in-document": (H + "СекцияДокумент=\nСекцияРасчСчет\n", m.UnexpectedSection, 3, "СекцияРасчСчет", "document"),
+    "between": (H + ACC + "КонецРасчСчет\n", m.UnexpectedSection, 11, "КонецРасчСчет", "read_next_section"),
+    "finished": (H + ACC + "КонецФайла\nКонецФайла\n", m.UnexpectedSection, 12, "КонецФайла", "finished"),
+    "attribute": (H + ACC + "Ключ = Значение = 2\n", m.UnexpectedAttribute, 11, "Ключ", "Значение = 2"),
+    "missing": (H + "СекцияРасчСчет\nДатаНачала=1.3.2024\nНачальныйОстаток=1\nКонецРасчСчет\n", m.MissingField, 5,
+                "РасчСчет", "account"),
+    "account": (H + "СекцияРасчСчет\nКонецРасчСчет\n", m.AccountParseError, 3, "missing field `ДатаНачала`"),
+    "empty": (b"", m.EmptyInputError, "Input is empty"), "unfinished": (H, m.UnfinishedError, "Statement is not finished"),
+    "not-statement": (b"hello\n", m.NotStatementError, "Input is not a 1C statement"),
+}
 
 
-class TestHierarchy:
-    def test_parse_error_derives_directly_from_exception(self):
-        assert mirtle_py.ParseError.__bases__ == (Exception,)
-
-    @pytest.mark.parametrize("cls", SUBCLASSES, ids=lambda c: c.__name__)
-    def test_subclasses(self, cls):
-        assert cls.__bases__ == (mirtle_py.ParseError,)
-        assert issubclass(cls, mirtle_py.ParseError)
-
-    def test_module_syntax_error_is_not_the_builtin_one(self):
-        assert not issubclass(mirtle_py.SyntaxError, builtins.SyntaxError)
-        assert not issubclass(builtins.SyntaxError, mirtle_py.SyntaxError)
-
-    @pytest.mark.parametrize("cls", [mirtle_py.ParseError, *SUBCLASSES], ids=lambda c: c.__name__)
-    def test_instances_made_by_python_code_have_no_detail(self, cls):
-        e = cls("message")
-        assert e.args == ("message",) and str(e) == "message"
-        assert not hasattr(e, "detail")
-
-    def test_detail_classes_are_not_exceptions(self):
-        for cls, _ in DETAILS:
-            assert not issubclass(cls, BaseException)
+def raised(data, cls, message):
+    with pytest.raises(m.ParseError) as info:
+        m.parse(data)
+    e = info.value
+    assert type(e) is cls and e.args == (message,) and str(e) == message
+    assert e.__cause__ is None and e.__context__ is None
+    return e
 
 
-@pytest.mark.parametrize(("cls", "fields"), DETAILS, ids=DETAIL_IDS)
-class TestConstruction:
-    def test_positional_and_keyword_forms_agree(self, cls, fields):
-        texts = ["Номер", "document"][: len(fields)]
-        a = cls(12, *texts)
-        b = cls(lineno=12, **dict(zip(fields, texts)))
-        c = cls(12, **dict(zip(fields, texts)))
-        for d in (a, b, c):
-            assert d.lineno == 12 and type(d.lineno) is int
-            assert tuple(getattr(d, f) for f in fields) == tuple(texts)
-            assert all(type(getattr(d, f)) is str for f in fields)
-            assert d.__getnewargs__() == (12, *texts)
+@pytest.mark.parametrize(("data", "cls", "args"), [(d, c, a) for d, c, *a in KINDS.values()], ids=KINDS)
+def test_error_kinds(data, cls, args):
+    syntax = cls in MESSAGES
+    e = raised(data, m.SyntaxError if syntax else cls, MESSAGES[cls].format(*args[1:]) if syntax else args[0])
+    assert e.__dict__ == ({"detail": e.detail} if syntax else {})
+    assert not syntax or (type(e.detail), *e.detail.__getnewargs__()) == (cls, *args)
 
-    @pytest.mark.parametrize(
-        ("lineno", "stored"),
-        [(0, 0), (1, 1), (True, 1), (U64_MAX, U64_MAX), (2**63, 2**63)],
-        ids=["zero", "one", "bool", "u64-max", "above-i64"],
-    )
-    def test_accepted_line_numbers(self, cls, fields, lineno, stored):
-        assert make(cls, fields, lineno).lineno == stored
 
-    def test_index_objects_are_accepted(self, cls, fields):
-        class Index:
-            def __index__(self):
-                return 41
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_errors_pickle_and_copy_with_their_detail(protocol):
+    e = raised(b"", m.EmptyInputError, "Input is empty")
+    assert pickle.loads(pickle.dumps(e, protocol)).args == e.args
+    e = raised(H + "Foo\n", m.SyntaxError, "Unrecognized line: 'Foo'")
+    clones = [copy.copy(e), copy.deepcopy(e), *([pickle.loads(pickle.dumps(e, protocol))] if protocol >= 2 else [])]
+    for c in clones:
+        assert type(c) is m.SyntaxError and c.args == e.args and type(c.detail) is m.UnrecognizedLine
+        assert c.detail.__getnewargs__() == (2, "Foo")
+    assert clones[0].detail is e.detail and all(c.detail is not e.detail for c in clones[1:])
 
-        assert make(cls, fields, Index()).lineno == 41
 
-    def test_str_subclass_is_stored_as_plain_text(self, cls, fields):
-        class Text(str):
-            pass
+Text, Index = type("Text", (str,), {}), type("Index", (), {"__index__": lambda self: 41})
 
-        d = cls(1, *[Text("x")] * len(fields))
-        assert all(type(getattr(d, f)) is str and getattr(d, f) == "x" for f in fields)
 
-    @pytest.mark.parametrize(
-        ("lineno", "error"),
-        [(-1, OverflowError), (2**64, OverflowError), (-(2**70), OverflowError), (1.0, TypeError),
-         ("1", TypeError), (None, TypeError), (b"1", TypeError)],
-        ids=["negative", "u64-max-plus-one", "very-negative", "float", "str", "none", "bytes"],
-    )
-    def test_bad_line_numbers(self, cls, fields, lineno, error):
-        with pytest.raises(error) as info:
-            make(cls, fields, lineno)
-        assert "while processing 'lineno'" in getattr(info.value, "__notes__", [])
-
-    @pytest.mark.parametrize(
-        ("value", "error"),
-        [(b"a", TypeError), (None, TypeError), (5, TypeError), (bytearray(b"a"), TypeError),
-         ("a\udc80", UnicodeEncodeError)],
-        ids=["bytes", "none", "int", "bytearray", "lone-surrogate"],
-    )
-    def test_bad_texts_name_the_argument(self, cls, fields, value, error):
-        for position, name in enumerate(fields):
-            texts = ["ok"] * len(fields)
-            texts[position] = value
-            with pytest.raises(error) as info:
-                cls(1, *texts)
-            assert f"while processing '{name}'" in getattr(info.value, "__notes__", [])
-
-    @pytest.mark.parametrize(
-        "call",
-        [
-            pytest.param(lambda cls, n: cls(), id="nothing"),
-            pytest.param(lambda cls, n: cls(1), id="lineno-only"),
-            pytest.param(lambda cls, n: cls(1, *["x"] * (n - 1)), id="one-short"),
-            pytest.param(lambda cls, n: cls(1, *["x"] * (n + 1)), id="one-too-many"),
-            pytest.param(lambda cls, n: cls(1, *["x"] * n, lineno=2), id="lineno-twice"),
-            pytest.param(lambda cls, n: cls(1, *["x"] * n, extra="x"), id="unknown-keyword"),
-            pytest.param(lambda cls, n: cls(1, *["x"] * n, **{"\udc80": "x"}), id="undecodable-keyword"),
-        ],
-    )
-    def test_argument_errors_name_the_constructor(self, cls, fields, call):
-        with pytest.raises(TypeError) as info:
-            call(cls, len(fields))
-        assert f"{cls.__name__}.__new__()" in str(info.value)
-
-    def test_missing_argument_is_named(self, cls, fields):
-        with pytest.raises(TypeError) as info:
-            cls(1, *["x"] * (len(fields) - 1))
-        assert repr(fields[-1]) in str(info.value) or fields[-1] in str(info.value)
-
-    def test_fields_are_read_only(self, cls, fields):
-        d = make(cls, fields)
+@pytest.mark.parametrize("cls", DETAILS, ids=lambda c: c.__name__)
+class TestDetailClass:
+    def test_call_forms_and_copies_agree(self, cls):
+        fields = DETAILS[cls]
+        texts, clones = ("Номер", "d\n\"x\"\0")[: len(fields)], [copy.copy, copy.deepcopy, *(
+            lambda d, p=p: pickle.loads(pickle.dumps(d, p)) for p in range(2, pickle.HIGHEST_PROTOCOL + 1))]
+        a = cls(U64, *texts)
+        for d in (a, cls(lineno=U64, **dict(zip(fields, texts))), cls(U64, **dict(zip(fields, texts))),
+                  *(clone(a) for clone in clones)):
+            assert type(d) is cls and (d.lineno, *(getattr(d, f) for f in fields)) == d.__getnewargs__() == (U64, *texts)
+            assert repr(d) == repr(a) and (d == a) is (d is a)  # compared by identity
         for name in ("lineno", *fields):
             with pytest.raises(AttributeError):
-                setattr(d, name, "x" if name != "lineno" else 5)
-            with pytest.raises(AttributeError):
-                delattr(d, name)
-        with pytest.raises(AttributeError):
-            d.other = 1
-        assert not hasattr(d, "__dict__")
+                setattr(a, name, 5)
 
-    def test_equality_and_hash_are_identity(self, cls, fields):
-        a, b = make(cls, fields), make(cls, fields)
-        assert a == a and a != b and not (a == b)
-        assert hash(a) == object.__hash__(a)
-        assert len({a, b}) == 2
-        with pytest.raises(TypeError):
-            a < b  # noqa: B015
+    # A value given as the line number, then as each text: what is stored, or the error
+    @pytest.mark.parametrize(("value", "as_lineno", "as_text"), [
+        (0, 0, TypeError), (True, 1, TypeError), (2**63, 2**63, TypeError), (U64, U64, TypeError), (Index(), 41, TypeError),
+        (-1, OverflowError, TypeError), (2**64, OverflowError, TypeError), (1.0, TypeError, TypeError),
+        ("1", TypeError, "1"), (Text("x"), TypeError, "x"), (None, TypeError, TypeError), (b"a", TypeError, TypeError),
+        (bytearray(b"a"), TypeError, TypeError), ("a\udc80", TypeError, UnicodeEncodeError),
+    ], ids=["zero", "bool", "above-i64", "u64-max", "index", "negative", "u64-max-plus-one", "float", "str",
+            "str-subclass", "none", "bytes", "bytearray", "lone-surrogate"])
+    def test_argument_values(self, cls, value, as_lineno, as_text):
+        for i, name in enumerate(("lineno", *DETAILS[cls])):
+            args, expected = [1, *["ok"] * len(DETAILS[cls])], as_text if i else as_lineno
+            args[i] = value
+            if not isinstance(expected, type):
+                stored = getattr(cls(*args), name)
+                assert stored == expected and type(stored) is (str if i else int)
+                continue
+            with pytest.raises(expected) as info:
+                cls(*args)
+            assert info.value.__notes__ == [f"while processing '{name}'"]
 
-    def test_getnewargs(self, cls, fields):
-        d = make(cls, fields, U64_MAX)
-        args = d.__getnewargs__()
-        assert type(args) is tuple and args == (U64_MAX, *[getattr(d, f) for f in fields])
-        assert d.__getnewargs__() is not args
-        assert cls.__getnewargs__.__text_signature__ == "($self)"
-        assert cls.__getnewargs__.__doc__ is None
-        with pytest.raises(TypeError):
-            d.__getnewargs__(1)
-
-    @pytest.mark.parametrize(
-        "clone",
-        [copy.copy, copy.deepcopy, *[(lambda p: lambda d: pickle.loads(pickle.dumps(d, p)))(p)
-                                     for p in range(2, pickle.HIGHEST_PROTOCOL + 1)]],
-        ids=["copy", "deepcopy", *[f"pickle-{p}" for p in range(2, pickle.HIGHEST_PROTOCOL + 1)]],
-    )
-    def test_copies_reproduce_every_field(self, cls, fields, clone):
-        d = make(cls, fields, U64_MAX, ["ключ\n\"x\"", "значение\0"][: len(fields)])
-        c = clone(d)
-        assert type(c) is cls and c is not d and c != d
-        assert c.__getnewargs__() == d.__getnewargs__()
-        assert repr(c) == repr(d)
+    @pytest.mark.parametrize(("args", "kwargs"), [(None, {}), (-1, {}), (1, {}), (0, {"lineno": 2}), (0, {"x": "x"}),
+                                                  (0, {"\udc80": "x"})],  # how many texts beyond the fields
+                             ids=["nothing", "one-short", "one-too-many", "lineno-twice", "unknown-keyword",
+                                  "undecodable-keyword"])
+    def test_argument_errors_name_the_constructor(self, cls, args, kwargs):
+        with pytest.raises(TypeError, match=rf"^{cls.__name__}\.__new__\(\) ") as info:
+            cls(*([] if args is None else [1, *["x"] * (len(DETAILS[cls]) + args)]), **kwargs)
+        assert "missing" not in str(info.value) or f"'{DETAILS[cls][-1]}'" in str(info.value)
 
 
 REPRS = [
-    (mirtle_py.UnrecognizedLine(7, "abc"), 'UnrecognizedLine(lineno=7, line="abc")'),
-    (mirtle_py.DocumentParseError(1, "m"), 'DocumentParseError(lineno=1, message="m")'),
-    (mirtle_py.AccountParseError(0, "missing field `ДатаНачала`"),
-     'AccountParseError(lineno=0, message="missing field `ДатаНачала`")'),
-    (mirtle_py.UnexpectedSection(3, "КонецФайла", "header"),
-     'UnexpectedSection(lineno=3, found="КонецФайла", context="header")'),
-    (mirtle_py.HookError(U64_MAX, "ValueError: boom"),
-     'HookError(lineno=18446744073709551615, message="ValueError: boom")'),
-    (mirtle_py.MissingField(12, "Номер", "document"), 'MissingField(lineno=12, field="Номер", context="document")'),
-    (mirtle_py.UnexpectedAttribute(3, "k", "v"), 'UnexpectedAttribute(lineno=3, key="k", value="v")'),
-    (mirtle_py.UnexpectedAttribute(3, "", ""), 'UnexpectedAttribute(lineno=3, key="", value="")'),
+    (m.UnrecognizedLine(7, "abc"), 'UnrecognizedLine(lineno=7, line="abc")'),
+    (m.DocumentParseError(1, "m"), 'DocumentParseError(lineno=1, message="m")'),
+    (m.AccountParseError(0, "`Д`"), 'AccountParseError(lineno=0, message="`Д`")'),
+    (m.UnexpectedSection(3, "КонецФайла", "header"), 'UnexpectedSection(lineno=3, found="КонецФайла", context="header")'),
+    (m.HookError(U64, "E: x"), f'HookError(lineno={U64}, message="E: x")'),
+    (m.MissingField(12, "Номер", "document"), 'MissingField(lineno=12, field="Номер", context="document")'),
+    (m.UnexpectedAttribute(3, "", ""), 'UnexpectedAttribute(lineno=3, key="", value="")'),
+    (m.UnexpectedAttribute(2, 'x\n"y"\\', "\x01е\u0301"),
+     'UnexpectedAttribute(lineno=2, key="x\\n\\"y\\"\\\\", value="\\u{1}е\\u{301}")'),
 ]
 
 
-@pytest.mark.parametrize(("detail", "text"), REPRS, ids=[type(d).__name__ + str(i) for i, (d, _) in enumerate(REPRS)])
+@pytest.mark.parametrize(("detail", "text"), REPRS, ids=[f"{type(d).__name__}-{i}" for i, (d, _) in enumerate(REPRS)])
 def test_detail_reprs(detail, text):
-    assert repr(detail) == text
-    assert str(detail) == text
-
-
-# text, quoted literal
-QUOTED = [
-    ("plain", "abc", '"abc"'),
-    ("empty", "", '""'),
-    ("space", " a b ", '" a b "'),
-    ("double-quote", 'a"b', '"a\\"b"'),
-    ("backslash", "a\\b", '"a\\\\b"'),
-    ("tab-cr-lf-nul", "\t\r\n\0", '"\\t\\r\\n\\0"'),
-    ("bell", "\x07", '"\\u{7}"'),
-    ("vertical-tab", "\x0b", '"\\u{b}"'),
-    ("escape", "\x1b", '"\\u{1b}"'),
-    ("unit-separator", "\x1f", '"\\u{1f}"'),
-    ("delete", "\x7f", '"\\u{7f}"'),
-    ("c1-controls", "\x80\x85\x9f", '"\\u{80}\\u{85}\\u{9f}"'),
-    ("no-break-space", "\xa0", '"\\u{a0}"'),
-    ("soft-hyphen", "\xad", '"\\u{ad}"'),
-    ("combining-acute", "е\u0301", '"е\\u{301}"'),
-    ("cyrillic-titlo", "\u0483", '"\\u{483}"'),
-    ("variation-selector", "\u2764\ufe0f", '"\u2764\\u{fe0f}"'),
-    ("zero-width-non-joiner", "\u200c", '"\\u{200c}"'),
-    ("zero-width-space", "\u200b", '"\\u{200b}"'),
-    ("line-separator", "\u2028", '"\\u{2028}"'),
-    ("paragraph-separator", "\u2029", '"\\u{2029}"'),
-    ("em-space", "\u2003", '"\\u{2003}"'),
-    ("ideographic-space", "\u3000", '"\\u{3000}"'),
-    ("ogham-space", "\u1680", '"\\u{1680}"'),
-    ("byte-order-mark", "\ufeff", '"\\u{feff}"'),
-    ("private-use", "\ue000", '"\\u{e000}"'),
-    ("unassigned", "\u0378", '"\\u{378}"'),
-    ("noncharacter", "\U0010ffff", '"\\u{10ffff}"'),
-    ("apostrophe", "it's", "\"it's\""),
-    ("cyrillic", "Номер ёЁ", '"Номер ёЁ"'),
-    ("emoji", "\U0001F600", '"\U0001F600"'),
-    ("cjk", "中文", '"中文"'),
-    ("symbols", "№€\ufffd", '"№€\ufffd"'),
-    ("mixed", 'x\n"y"\\\x01', '"x\\n\\"y\\"\\\\\\u{1}"'),
-]
-
-
-@pytest.mark.parametrize(("text", "quoted"), [c[1:] for c in QUOTED], ids=[c[0] for c in QUOTED])
-def test_quoted_literals(text, quoted):
-    assert repr(mirtle_py.UnrecognizedLine(1, text)) == f"UnrecognizedLine(lineno=1, line={quoted})"
-    assert repr(mirtle_py.MissingField(2, text, text)) == f"MissingField(lineno=2, field={quoted}, context={quoted})"
-
-
-class TestFromParse:
-    TEXT = statement(doc(), end=False) + "Ключ \"1\"\n"
-
-    def error(self):
-        with pytest.raises(mirtle_py.SyntaxError) as info:
-            mirtle_py.parse(self.TEXT)
-        return info.value
-
-    def test_detail_sits_in_the_instance_dict(self):
-        e = self.error()
-        assert e.__dict__ == {"detail": e.detail}
-        n = lineno_of(self.TEXT, 'Ключ "1"')
-        assert repr(e.detail) == f'UnrecognizedLine(lineno={n}, line="Ключ \\"1\\"")'
-
-    @pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
-    def test_pickle_carries_the_detail(self, protocol):
-        e = self.error()
-        c = pickle.loads(pickle.dumps(e, protocol))
-        assert type(c) is mirtle_py.SyntaxError
-        assert c.args == e.args
-        assert type(c.detail) is mirtle_py.UnrecognizedLine
-        assert c.detail is not e.detail
-        assert c.detail.__getnewargs__() == e.detail.__getnewargs__()
-
-    def test_copy_and_deepcopy(self):
-        e = self.error()
-        shallow, deep = copy.copy(e), copy.deepcopy(e)
-        assert shallow.detail is e.detail
-        assert deep.detail is not e.detail and deep.detail.__getnewargs__() == e.detail.__getnewargs__()
-        assert shallow.args == deep.args == e.args
-
-    @pytest.mark.parametrize("protocol", range(0, pickle.HIGHEST_PROTOCOL + 1))
-    def test_plain_errors_pickle(self, protocol):
-        with pytest.raises(mirtle_py.EmptyInputError) as info:
-            mirtle_py.parse(b"")
-        c = pickle.loads(pickle.dumps(info.value, protocol))
-        assert type(c) is mirtle_py.EmptyInputError and c.args == ("Input is empty",)
+    assert repr(detail) == str(detail) == text
