@@ -28,33 +28,19 @@ KINDS = {  # input: detail class, lineno, texts; or exception class, message
 }
 
 
-def raised(data, cls, message):
-    with pytest.raises(m.ParseError) as info:
+@pytest.mark.parametrize(("data", "cls", "args"), [(d, c, a) for d, c, *a in KINDS.values()], ids=KINDS)
+def test_error_kinds_and_their_copies(data, cls, args):
+    syntax, message = cls in MESSAGES, MESSAGES[cls].format(*args[1:]) if cls in MESSAGES else args[0]
+    with pytest.raises(m.SyntaxError if syntax else cls) as info:
         m.parse(data)
     e = info.value
-    assert type(e) is cls and e.args == (message,) and str(e) == message
-    assert e.__cause__ is None and e.__context__ is None
-    return e
-
-
-@pytest.mark.parametrize(("data", "cls", "args"), [(d, c, a) for d, c, *a in KINDS.values()], ids=KINDS)
-def test_error_kinds(data, cls, args):
-    syntax = cls in MESSAGES
-    e = raised(data, m.SyntaxError if syntax else cls, MESSAGES[cls].format(*args[1:]) if syntax else args[0])
-    assert e.__dict__ == ({"detail": e.detail} if syntax else {})
-    assert not syntax or (type(e.detail), *e.detail.__getnewargs__()) == (cls, *args)
-
-
-@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
-def test_errors_pickle_and_copy_with_their_detail(protocol):
-    e = raised(b"", m.EmptyInputError, "Input is empty")
-    assert pickle.loads(pickle.dumps(e, protocol)).args == e.args
-    e = raised(H + "Foo\n", m.SyntaxError, "Unrecognized line: 'Foo'")
-    clones = [copy.copy(e), copy.deepcopy(e), *([pickle.loads(pickle.dumps(e, protocol))] if protocol >= 2 else [])]
-    for c in clones:
-        assert type(c) is m.SyntaxError and c.args == e.args and type(c.detail) is m.UnrecognizedLine
-        assert c.detail.__getnewargs__() == (2, "Foo")
-    assert clones[0].detail is e.detail and all(c.detail is not e.detail for c in clones[1:])
+    assert e.args == (message,) and str(e) == message and e.__cause__ is None and e.__context__ is None
+    protocols = range(2 if syntax else 0, pickle.HIGHEST_PROTOCOL + 1)  # a detail needs protocol 2
+    copies = [copy.copy(e), copy.deepcopy(e), *(pickle.loads(pickle.dumps(e, p)) for p in protocols)]
+    for c in (e, *copies):
+        assert type(c) is (m.SyntaxError if syntax else cls) and c.args == e.args and c.__dict__.keys() == ({"detail"} if syntax else set())
+        assert not syntax or (type(c.detail), *c.detail.__getnewargs__()) == (cls, *args)
+    assert not syntax or [c.detail is e.detail for c in copies] == [True] + [False] * (len(copies) - 1)
 
 
 Text, Index = type("Text", (str,), {}), type("Index", (), {"__index__": lambda self: 41})

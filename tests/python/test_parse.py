@@ -44,11 +44,16 @@ def test_accepted_calls_agree(call, count):
     assert calls == [mirtle_py.SectionType.Account] * count + [mirtle_py.SectionType.Document] * count
 
 
-@pytest.mark.parametrize(("args", "kwargs"), [
-    ((), {}), ((S, None, None), {}), ((), {"hooks": []}), ((S,), {"statement": S}), ((S, []), {"hooks": []}),
-    ((S,), {"hook": []}), ((), {"foo": 1}), ((S,), {"Hooks": []}), ((S,), {"\udc80": 1}), ((S,), {"statement\0": S}),
-], ids=["nothing", "three-positionals", "hooks-only", "statement-twice", "hooks-twice", "unknown-keyword",
-        "unknown-keyword-alone", "keyword-case", "keyword-not-utf8", "keyword-with-nul"])
+BINDING_ERRORS = {
+    "nothing": ((), {}), "three-positionals": ((S, None, None), {}), "hooks-only": ((), {"hooks": []}),
+    "statement-twice": ((S,), {"statement": S}), "hooks-twice": ((S, []), {"hooks": []}),
+    "unknown-keyword": ((S,), {"hook": []}), "unknown-keyword-alone": ((), {"foo": 1}),
+    "keyword-case": ((S,), {"Hooks": []}), "keyword-not-utf8": ((S,), {"\udc80": 1}),
+    "keyword-with-nul": ((S,), {"statement\0": S}),
+}
+
+
+@pytest.mark.parametrize(("args", "kwargs"), BINDING_ERRORS.values(), ids=BINDING_ERRORS)
 def test_binding_errors_are_type_errors(args, kwargs):
     with pytest.raises(TypeError, match=r"^parse\(\) "):
         P(*args, **kwargs)
@@ -58,13 +63,17 @@ def ok(t, a, h):
     pass
 
 
-@pytest.mark.parametrize(("hooks", "error"), [
-    ("abc", TypeError), ("", TypeError), (type("S", (str,), {})("x"), TypeError), ({}, TypeError),
-    ({ok: 1}, TypeError), ({ok}, TypeError), (frozenset(), TypeError), (5, TypeError), (ok, TypeError),
-    (iter([ok]), TypeError), ((h for h in [ok]), TypeError), (type("I", (Seq,), {"__iter__": lambda s: 1 / 0})([ok]),
-    ZeroDivisionError), (Seq([ok, ValueError]), ValueError), (Seq([KeyboardInterrupt]), KeyboardInterrupt),
-], ids=["str", "empty-str", "str-subclass", "dict", "dict-of-hooks", "set", "frozenset", "int", "callable",
-        "iterator", "generator", "iter-raises", "item-raises", "item-raises-base-exception"])
+REFUSED_HOOKS = {
+    "str": ("abc", TypeError), "empty-str": ("", TypeError), "str-subclass": (type("S", (str,), {})("x"), TypeError),
+    "dict": ({}, TypeError), "dict-of-hooks": ({ok: 1}, TypeError), "set": ({ok}, TypeError),
+    "frozenset": (frozenset(), TypeError), "int": (5, TypeError), "callable": (ok, TypeError),
+    "iterator": (iter([ok]), TypeError), "generator": ((h for h in [ok]), TypeError),
+    "iter-raises": (type("I", (Seq,), {"__iter__": lambda s: 1 / 0})([ok]), ZeroDivisionError),
+    "item-raises": (Seq([ok, ValueError]), ValueError), "item-raises-base": (Seq([KeyboardInterrupt]), KeyboardInterrupt),
+}
+
+
+@pytest.mark.parametrize(("hooks", "error"), REFUSED_HOOKS.values(), ids=REFUSED_HOOKS)
 @pytest.mark.parametrize("statement_arg", [S, 42], ids=["statement", "bad-statement"])
 def test_refused_hooks_carry_a_note(hooks, error, statement_arg):
     with pytest.raises(error) as info:  # the hooks are examined before the statement
@@ -81,9 +90,11 @@ def test_elements_are_not_checked_before_they_are_called(hooks):
     assert info.value.detail.message == "TypeError: 'int' object is not callable"
 
 
-@pytest.mark.parametrize("value", [
-    bytearray(S.encode()), memoryview(S.encode()), None, 5, [S], S.replace("КонецФайла", "Конец\udc80Файла"), "\ud800",
-], ids=["bytearray", "memoryview", "none", "int", "list", "lone-surrogate", "only-surrogate"])
+REFUSED_STATEMENTS = {"bytearray": bytearray(S.encode()), "memoryview": memoryview(S.encode()), "none": None, "int": 5,
+                      "list": [S], "lone-surrogate": S.replace("КонецФайла", "Конец\udc80Файла"), "only-surrogate": "\ud800"}
+
+
+@pytest.mark.parametrize("value", REFUSED_STATEMENTS.values(), ids=REFUSED_STATEMENTS)
 def test_refused_statements(value):
     called = []
     with pytest.raises(TypeError) as info:
