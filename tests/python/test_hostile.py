@@ -26,16 +26,10 @@ CASES = {
 }
 
 
-@pytest.mark.parametrize("encoding", ["utf-8", "cp1251"])
-@pytest.mark.parametrize("name", CASES)
-def test_hostile_statement_parses_in_linear_time(name, encoding):
-    start = time.perf_counter()
-    assert type(mirtle_py.parse((HEAD + CASES[name] + END).encode(encoding))) is mirtle_py.Statement
-    assert time.perf_counter() - start < 10, name
-
-
-@pytest.mark.parametrize("blob", [b"\0" * 10**6, b"1CClientBankExchange\n" + b"\0" * 10**6, bytes(range(256)) * 4000,
-                                  b"\xff" * 10**6], ids=["nul", "marker-then-nul", "all-bytes", "0xff"])
-def test_binary_garbage_is_one_parse_error(blob):
-    with pytest.raises(mirtle_py.ParseError):
-        mirtle_py.parse(blob)
+class TestHostile:
+    @pytest.mark.parametrize("encoding", ["utf-8", "cp1251"])
+    @pytest.mark.parametrize("name", CASES)
+    def test_hostile_statement_parses_in_linear_time(self, name, encoding):
+        start = time.perf_counter()
+        assert type(mirtle_py.parse((HEAD + CASES[name] + END).encode(encoding))) is mirtle_py.Statement
+        assert time.perf_counter() - start < 10, name

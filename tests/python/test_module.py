@@ -19,37 +19,36 @@ CLASSES = {  # name: __module__, __doc__, __text_signature__ (a docstring that i
 }
 
 
-def test_module_names_and_docstrings():
-    assert type(mirtle_py.__all__) is list and mirtle_py.__all__ == ALL
-    assert {n for n in vars(mirtle_py) if not n.startswith("_")} == set(ALL)
-    assert mirtle_py.__name__ == "mirtle_py" and type(mirtle_py.__doc__) is str and mirtle_py.__doc__ == ""
-    parse = mirtle_py.parse
-    assert type(parse).__name__ == "builtin_function_or_method" and parse.__self__ is mirtle_py
-    assert parse.__module__ == "mirtle_py" and parse.__name__ == parse.__qualname__ == "parse"
-    assert parse.__text_signature__ == "(statement, hooks=None)"
-    # The docstring is pinned by its digest: print(mirtle_py.parse.__doc__) shows it.
-    assert parse.__doc__.startswith("Парсит выписку 1CClientBankExchange из байтов или строки.\n\n# Аргументы\n")
-    assert (len(parse.__doc__), hashlib.sha256(parse.__doc__.encode()).hexdigest()[:16]) == (1095, "2ae2e99a20a0fadb")
+class TestModule:
+    def test_module_names_and_docstrings(self):
+        assert type(mirtle_py.__all__) is list and mirtle_py.__all__ == ALL
+        assert {n for n in vars(mirtle_py) if not n.startswith("_")} == set(ALL)
+        assert mirtle_py.__name__ == "mirtle_py" and type(mirtle_py.__doc__) is str and mirtle_py.__doc__ == ""
+        parse = mirtle_py.parse
+        assert type(parse).__name__ == "builtin_function_or_method" and parse.__self__ is mirtle_py
+        assert parse.__module__ == "mirtle_py" and parse.__name__ == parse.__qualname__ == "parse"
+        assert parse.__text_signature__ == "(statement, hooks=None)"
+        # The docstring is pinned by its digest: print(mirtle_py.parse.__doc__) shows it.
+        assert parse.__doc__.startswith("Парсит выписку 1CClientBankExchange из байтов или строки.\n\n# Аргументы\n")
+        assert (len(parse.__doc__), hashlib.sha256(parse.__doc__.encode()).hexdigest()[:16]) == (1095, "2ae2e99a20a0fadb")
 
+    @pytest.mark.parametrize(("name", "module", "doc_", "signature"), [(k, *v) for k, v in CLASSES.items()], ids=CLASSES)
+    def test_classes(self, name, module, doc_, signature):
+        cls = getattr(mirtle_py, name)
+        assert isinstance(cls, type) and cls.__name__ == cls.__qualname__ == name and cls.__doc__ == doc_
+        assert cls.__module__ == module and repr(cls) == f"<class '{module}.{name}'>"
+        if issubclass(cls, Exception):  # nothing of their own
+            assert set(vars(cls)) <= {"__module__", "__doc__", "__dict__", "__weakref__"}
+        else:
+            assert cls.__text_signature__ == signature
 
-@pytest.mark.parametrize(("name", "module", "doc_", "signature"), [(k, *v) for k, v in CLASSES.items()], ids=CLASSES)
-def test_classes(name, module, doc_, signature):
-    cls = getattr(mirtle_py, name)
-    assert isinstance(cls, type) and cls.__name__ == cls.__qualname__ == name and cls.__doc__ == doc_
-    assert cls.__module__ == module and repr(cls) == f"<class '{module}.{name}'>"
-    if issubclass(cls, Exception):  # nothing of their own
-        assert set(vars(cls)) <= {"__module__", "__doc__", "__dict__", "__weakref__"}
-    else:
-        assert cls.__text_signature__ == signature
-
-
-def test_reimport_shares_type_objects_and_makes_a_new_parse():
-    old = sys.modules.pop("mirtle_py")
-    try:
-        new = importlib.import_module("mirtle_py")
-        assert new is not old and new.__all__ == ALL and new.__all__ is not old.__all__
-        assert new.parse is not old.parse and new.parse.__self__ is new
-        assert all(getattr(new, n) is getattr(old, n) for n in ALL if n != "parse")
-        assert type(old.parse(statement(doc()))) is type(new.parse(statement(doc()))) is old.Statement
-    finally:
-        sys.modules["mirtle_py"] = old
+    def test_reimport_shares_type_objects_and_makes_a_new_parse(self):
+        old = sys.modules.pop("mirtle_py")
+        try:
+            new = importlib.import_module("mirtle_py")
+            assert new is not old and new.__all__ == ALL and new.__all__ is not old.__all__
+            assert new.parse is not old.parse and new.parse.__self__ is new
+            assert all(getattr(new, n) is getattr(old, n) for n in ALL if n != "parse")
+            assert type(old.parse(statement(doc()))) is type(new.parse(statement(doc()))) is old.Statement
+        finally:
+            sys.modules["mirtle_py"] = old

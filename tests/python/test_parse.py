@@ -37,13 +37,6 @@ CALLS = {  # a parse of S given one hook, and how often each section sees that h
 }
 
 
-@pytest.mark.parametrize(("call", "count"), CALLS.values(), ids=CALLS)
-def test_accepted_calls_agree(call, count):
-    calls = []
-    assert snapshot(call(lambda t, a, h: calls.append(t))) == EXPECTED
-    assert calls == [mirtle_py.SectionType.Account] * count + [mirtle_py.SectionType.Document] * count
-
-
 BINDING_ERRORS = {
     "nothing": ((), {}), "three-positionals": ((S, None, None), {}), "hooks-only": ((), {"hooks": []}),
     "statement-twice": ((S,), {"statement": S}), "hooks-twice": ((S, []), {"hooks": []}),
@@ -53,16 +46,7 @@ BINDING_ERRORS = {
 }
 
 
-@pytest.mark.parametrize(("args", "kwargs"), BINDING_ERRORS.values(), ids=BINDING_ERRORS)
-def test_binding_errors_are_type_errors(args, kwargs):
-    with pytest.raises(TypeError, match=r"^parse\(\) "):
-        P(*args, **kwargs)
-
-
-def ok(t, a, h):
-    pass
-
-
+ok = print  # a callable, never called here
 REFUSED_HOOKS = {
     "str": ("abc", TypeError), "empty-str": ("", TypeError), "str-subclass": (type("S", (str,), {})("x"), TypeError),
     "dict": ({}, TypeError), "dict-of-hooks": ({ok: 1}, TypeError), "set": ({ok}, TypeError),
@@ -73,30 +57,40 @@ REFUSED_HOOKS = {
 }
 
 
-@pytest.mark.parametrize(("hooks", "error"), REFUSED_HOOKS.values(), ids=REFUSED_HOOKS)
-@pytest.mark.parametrize("statement_arg", [S, 42], ids=["statement", "bad-statement"])
-def test_refused_hooks_carry_a_note(hooks, error, statement_arg):
-    with pytest.raises(error) as info:  # the hooks are examined before the statement
-        P(statement_arg, hooks)
-    assert info.value.__notes__ == ["while processing 'hooks'"]
-
-
-@pytest.mark.parametrize("hooks", [[42], b"\x01", range(3)], ids=["int", "bytes", "range"])
-def test_elements_are_not_checked_before_they_are_called(hooks):
-    with pytest.raises(mirtle_py.UnfinishedError):  # no section closes: no hook is called
-        P(statement(end=False), hooks)
-    with pytest.raises(mirtle_py.SyntaxError) as info:
-        P(S, hooks)
-    assert info.value.detail.message == "TypeError: 'int' object is not callable"
-
-
 REFUSED_STATEMENTS = {"bytearray": bytearray(S.encode()), "memoryview": memoryview(S.encode()), "none": None, "int": 5,
                       "list": [S], "lone-surrogate": S.replace("КонецФайла", "Конец\udc80Файла"), "only-surrogate": "\ud800"}
 
 
-@pytest.mark.parametrize("value", REFUSED_STATEMENTS.values(), ids=REFUSED_STATEMENTS)
-def test_refused_statements(value):
-    called = []
-    with pytest.raises(TypeError) as info:
-        P(value, [lambda *a: called.append(a)])
-    assert info.value.args == ("statement must be bytes or str",) and called == []
+class TestParse:
+    @pytest.mark.parametrize(("call", "count"), CALLS.values(), ids=CALLS)
+    def test_accepted_calls_agree(self, call, count):
+        calls = []
+        assert snapshot(call(lambda t, a, h: calls.append(t))) == EXPECTED
+        assert calls == [mirtle_py.SectionType.Account] * count + [mirtle_py.SectionType.Document] * count
+
+    @pytest.mark.parametrize(("args", "kwargs"), BINDING_ERRORS.values(), ids=BINDING_ERRORS)
+    def test_binding_errors_are_type_errors(self, args, kwargs):
+        with pytest.raises(TypeError, match=r"^parse\(\) "):
+            P(*args, **kwargs)
+
+    @pytest.mark.parametrize(("hooks", "error"), REFUSED_HOOKS.values(), ids=REFUSED_HOOKS)
+    @pytest.mark.parametrize("statement_arg", [S, 42], ids=["statement", "bad-statement"])
+    def test_refused_hooks_carry_a_note(self, hooks, error, statement_arg):
+        with pytest.raises(error) as info:  # the hooks are examined before the statement
+            P(statement_arg, hooks)
+        assert info.value.__notes__ == ["while processing 'hooks'"]
+
+    @pytest.mark.parametrize("hooks", [[42], b"\x01", range(3)], ids=["int", "bytes", "range"])
+    def test_elements_are_not_checked_before_they_are_called(self, hooks):
+        with pytest.raises(mirtle_py.UnfinishedError):  # no section closes: no hook is called
+            P(statement(end=False), hooks)
+        with pytest.raises(mirtle_py.SyntaxError) as info:
+            P(S, hooks)
+        assert info.value.detail.message == "TypeError: 'int' object is not callable"
+
+    @pytest.mark.parametrize("value", REFUSED_STATEMENTS.values(), ids=REFUSED_STATEMENTS)
+    def test_refused_statements(self, value):
+        called = []
+        with pytest.raises(TypeError) as info:
+            P(value, [lambda *a: called.append(a)])
+        assert info.value.args == ("statement must be bytes or str",) and called == []

@@ -12,8 +12,8 @@ NUMBER, ST = ACCOUNT["РасчСчет"], m.SectionType
 # Two accounts, one with two periods; two documents and one without its number.
 SAMPLE = statement(account(), account(ДатаНачала="01.02.2024", ДатаКонца="29.02.2024"),
                    account(РасчСчет="1", ВсегоПоступило=None), doc(), doc(Номер=None), doc(Номер="18"))
-STMT = m.parse(SAMPLE)
-ACCT = STMT.accounts[NUMBER]
+STMT, TWIN = m.parse(SAMPLE), m.parse(SAMPLE)
+ACCT, ACCT2 = STMT.accounts[NUMBER], TWIN.accounts[NUMBER]
 FULL = {key: f"значение {i}" for i, key in enumerate(DOC_KEYS.values()) if key != "СекцияДокумент"}
 FULL.update(Дата="05.03.2024", ДатаСписано="06.03.2024", ДатаПоступило="07.03.2024", Сумма="1500.00")
 
@@ -28,11 +28,13 @@ def own(cls):
 
 
 class TestClasses:
-    @pytest.mark.parametrize(("obj", "order"), [
-        (STMT, ["encoding", "header", "accounts", "documents", "warnings"]), (ACCT, ["number", "intervals"]),
-        (ACCT.intervals[0], INTERVAL_ATTRS), (STMT.documents[0], DOCUMENT_ATTRS), (ST.Account, []),
+    @pytest.mark.parametrize(("obj", "twin", "other", "order"), [  # twin: the same values, other: different ones
+        (STMT, TWIN, TWIN, ["encoding", "header", "accounts", "documents", "warnings"]),
+        (ACCT, ACCT2, STMT.accounts["1"], ["number", "intervals"]),
+        (ACCT.intervals[0], ACCT2.intervals[0], ACCT.intervals[1], INTERVAL_ATTRS),
+        (STMT.documents[0], TWIN.documents[0], STMT.documents[1], DOCUMENT_ATTRS), (ST.Account, ST.Account, ST.Document, []),
     ], ids=["Statement", "Account", "Interval", "Document", "SectionType"])
-    def test_objects(self, obj, order):
+    def test_objects(self, obj, twin, other, order):
         cls = type(obj)
         assert own(cls) == list(order)
         for call in (cls, lambda: cls(0), lambda: cls.__new__(cls),
@@ -45,8 +47,9 @@ class TestClasses:
             with pytest.raises(AttributeError):
                 delattr(obj, name)
         assert not hasattr(obj, "__dict__")
+        assert obj == obj and obj != other and not (obj == other) and (obj == twin) is (cls is not m.Statement)
         if cls is m.Statement:  # compared by identity
-            assert obj == obj and obj != m.parse(SAMPLE) and hash(obj) == object.__hash__(obj)
+            assert hash(obj) == object.__hash__(obj)
             return
         assert cls.__hash__ is None and all((obj == x) is False and (obj != x) is True
                                             for x in (1, "x", None, object(), STMT, ST.Document if obj is ACCT else ACCT))
@@ -70,11 +73,6 @@ class TestClasses:
     def test_reprs(self, obj, text):
         assert repr(obj()) == str(obj()) == text
 
-    def test_section_types(self):
-        assert type(ST.Document) is type(ST.Account) is ST and ST.Document == ST.Document != ST.Account
-        assert (int(ST.Document), int(ST.Account)) == (0, 1) and ST.Document != 0 and not (ST.Account == 1)
-        assert {k for k in vars(ST) if not k.startswith("_")} == {"Document", "Account"}
-
 
 class TestValues:
     def test_every_document_attribute_takes_part_in_equality(self):
@@ -88,21 +86,11 @@ class TestValues:
         (a, b), _ = parsed(doc(ПолучательКПП=None), doc(ПолучательКПП="", ДатаСписано=""))  # absent differs from empty
         assert (a.payee_kpp, b.payee_kpp, b.outcome_date) == (None, "", None) and a != b
 
-    @pytest.mark.parametrize("key", [k for k in ACCOUNT if k != "РасчСчет"],
-                             ids=["start", "end", "opening", "income", "expense", "closing"])
-    def test_every_interval_attribute_takes_part_in_equality(self, key):
-        changed = {key: {"ДатаНачала": "2.3.2024", "ДатаКонца": "3.3.2024"}.get(key, "1")}
-        a, b, c = (parsed(*[account(**x) for x in cs])[1] for cs in ([{}], [{}], [{}, changed]))
-        (first, second), again = c.intervals, a.intervals[0]
-        assert first != second and not (first == second) and again == first and again is not first
-        assert a == b and a is not b and a != c and a != parsed(account(РасчСчет="1"), number="1")[1]
-
     def test_containers(self):
         stmt = m.parse(SAMPLE)
         assert [type(getattr(stmt, n)) for n in own(m.Statement)] == [str, dict, dict, list, list]
         assert all(getattr(stmt, n) is getattr(stmt, n) for n in own(m.Statement)[1:])  # the same object every time
-        assert stmt.warnings == [(stmt.warnings[0][0], "missing field `Номер`")] and type(stmt.warnings[0][0]) is int
-        assert all(type(getattr(d, a)) in (str, type(None)) for d in stmt.documents for a in DOCUMENT_ATTRS)
+        assert [tuple(map(type, w)) for w in stmt.warnings] == [(int, str)]
         stmt.documents.append("mine")
         stmt.header.clear()
         assert stmt.documents[-1] == "mine" and stmt.header == {} and repr(stmt) == repr(STMT)

@@ -19,36 +19,36 @@ CASES = [[(x.encode("cp1251") if i % 2 else x, None), *[(DOC, [h]) for h, *_ in 
          for i, x in enumerate(LONG)]
 
 
-def test_concurrent_parses_match_sequential_ones():
-    expected, barrier = [[outcome(*c) for c in cases] for cases in CASES], threading.Barrier(THREADS)
+class TestThreads:
+    def test_concurrent_parses_match_sequential_ones(self):
+        expected, barrier = [[outcome(*c) for c in cases] for cases in CASES], threading.Barrier(THREADS)
 
-    def work(i):
-        barrier.wait(timeout=30)
-        return [[outcome(*c) for c in CASES[i]] for _ in range(ROUNDS)]
+        def work(i):
+            barrier.wait(timeout=30)
+            return [[outcome(*c) for c in CASES[i]] for _ in range(ROUNDS)]
 
-    with ThreadPoolExecutor(THREADS) as pool:
-        assert list(pool.map(work, range(THREADS), timeout=120)) == [[e] * ROUNDS for e in expected]
+        with ThreadPoolExecutor(THREADS) as pool:
+            assert list(pool.map(work, range(THREADS), timeout=120)) == [[e] * ROUNDS for e in expected]
 
-
-@pytest.mark.skipif(bool(os.environ.get("MIRTLE_SLOW_BUILD")), reason="timing is meaningless on instrumented builds")
-def test_parse_without_hooks_lets_other_threads_run():
-    # A thread that only spins in Python keeps ticking while another is inside parse(): attached, its largest
-    # gap would be over 90 % of the call, detached under 10 %.  The input fails at its end, so no conversion
-    # (which needs the interpreter) follows the core's work.
-    big = statement(*[doc(Номер=str(i)) for i in range(20000)], end=False).encode()
-    stop, ticks, gaps = threading.Event(), [], []
-    spinner = threading.Thread(target=lambda: [ticks.append(time.perf_counter_ns()) for _ in iter(stop.is_set, True)])
-    spinner.start()
-    try:
-        while len(gaps) < 10 and min(gaps, default=1) >= 0.5:
-            time.sleep(0.01)
-            start = time.perf_counter_ns()
-            with pytest.raises(mirtle_py.UnfinishedError):
-                mirtle_py.parse(big)
-            end, seen = time.perf_counter_ns(), len(ticks)
-            inside = [start, *(t for t in ticks[max(0, seen - 10**6):seen] if start < t < end), end]
-            gaps.append(max(b - a for a, b in zip(inside, inside[1:])) / (end - start))
-    finally:
-        stop.set()
-        spinner.join()
-    assert min(gaps) < 0.5, gaps
+    @pytest.mark.skipif(bool(os.environ.get("MIRTLE_SLOW_BUILD")), reason="timing is meaningless on instrumented builds")
+    def test_parse_without_hooks_lets_other_threads_run(self):
+        # A thread that only spins in Python keeps ticking while another is inside parse(): attached, its largest
+        # gap would be over 90 % of the call, detached under 10 %.  The input fails at its end, so no conversion
+        # (which needs the interpreter) follows the core's work.
+        big = statement(*[doc(Номер=str(i)) for i in range(20000)], end=False).encode()
+        stop, ticks, gaps = threading.Event(), [], []
+        spinner = threading.Thread(target=lambda: [ticks.append(time.perf_counter_ns()) for _ in iter(stop.is_set, True)])
+        spinner.start()
+        try:
+            while len(gaps) < 10 and min(gaps, default=1) >= 0.5:
+                time.sleep(0.01)
+                start = time.perf_counter_ns()
+                with pytest.raises(mirtle_py.UnfinishedError):
+                    mirtle_py.parse(big)
+                end, seen = time.perf_counter_ns(), len(ticks)
+                inside = [start, *(t for t in ticks[max(0, seen - 10**6):seen] if start < t < end), end]
+                gaps.append(max(b - a for a, b in zip(inside, inside[1:])) / (end - start))
+        finally:
+            stop.set()
+            spinner.join()
+        assert min(gaps) < 0.5, gaps
