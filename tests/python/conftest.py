@@ -64,9 +64,8 @@ def statement(*sections, header=HEADER, end=True):
 
 
 def encode(text, encoding):
-    bom, codec = {"utf-8-bom": (b"\xef\xbb\xbf", "utf-8"), "utf-16le-bom": (b"\xff\xfe", "utf-16-le")}.get(
-        encoding, (b"", encoding))
-    return bom + text.encode(codec)
+    bom = {"utf-8-bom": b"\xef\xbb\xbf", "utf-16le-bom": b"\xff\xfe"}.get(encoding, b"")
+    return bom + text.encode({"utf-8-bom": "utf-8", "utf-16le-bom": "utf-16-le"}.get(encoding, encoding))
 
 
 def interval_tuple(i):
@@ -89,9 +88,7 @@ def outcome(data, hooks=None):
         return ("error", type(e), e.args, None if d is None else (type(d), *d.__getnewargs__()))
 
 
-DETAILS = {  # detail class -> its text fields after lineno
-    mirtle_py.UnexpectedSection: ("found", "context"), mirtle_py.UnexpectedAttribute: ("key", "value"),
-    mirtle_py.UnrecognizedLine: ("line",), mirtle_py.MissingField: ("field", "context"),
-    mirtle_py.AccountParseError: ("message",), mirtle_py.DocumentParseError: ("message",),
-    mirtle_py.HookError: ("message",),
-}
+DETAILS = {getattr(mirtle_py, name): tuple(fields.split()) for name, fields in [  # detail class: its texts after lineno
+    ("UnexpectedSection", "found context"), ("UnexpectedAttribute", "key value"), ("UnrecognizedLine", "line"),
+    ("MissingField", "field context"), ("AccountParseError", "message"), ("DocumentParseError", "message"),
+    ("HookError", "message")]}

@@ -57,6 +57,8 @@ class TestDetailClass:
                   *(clone(a) for clone in clones)):
             assert type(d) is cls and (d.lineno, *(getattr(d, f) for f in fields)) == d.__getnewargs__() == (U64, *texts)
             assert repr(d) == repr(a) and (d == a) is (d is a)  # compared by identity
+        quoted = ('"Номер"', '"d\\n\\"x\\"\\0"')[: len(fields)]
+        assert repr(a) == str(a) == f"{cls.__name__}(lineno={U64}, " + ", ".join(map("=".join, zip(fields, quoted))) + ")"
         for name in ("lineno", *fields):
             with pytest.raises(AttributeError):
                 setattr(a, name, 5)
@@ -91,17 +93,11 @@ class TestDetailClass:
         assert "missing" not in str(info.value) or f"'{DETAILS[cls][-1]}'" in str(info.value)
 
 
-REPRS = [
-    (m.UnrecognizedLine(7, "abc"), 'UnrecognizedLine(lineno=7, line="abc")'),
-    (m.DocumentParseError(1, "m"), 'DocumentParseError(lineno=1, message="m")'),
-    (m.AccountParseError(0, "`Д`"), 'AccountParseError(lineno=0, message="`Д`")'),
-    (m.UnexpectedSection(3, "КонецФайла", "header"), 'UnexpectedSection(lineno=3, found="КонецФайла", context="header")'),
-    (m.HookError(U64, "E: x"), f'HookError(lineno={U64}, message="E: x")'),
-    (m.MissingField(12, "Номер", "document"), 'MissingField(lineno=12, field="Номер", context="document")'),
-    (m.UnexpectedAttribute(3, "", ""), 'UnexpectedAttribute(lineno=3, key="", value="")'),
-    (m.UnexpectedAttribute(2, 'x\n"y"\\', "\x01е\u0301"),
-     'UnexpectedAttribute(lineno=2, key="x\\n\\"y\\"\\\\", value="\\u{1}е\\u{301}")'),
-]
+REPRS = [(m.UnrecognizedLine(7, "abc"), 'UnrecognizedLine(lineno=7, line="abc")'),
+         (m.HookError(U64, "E: x"), f'HookError(lineno={U64}, message="E: x")'),
+         (m.MissingField(0, "Номер", ""), 'MissingField(lineno=0, field="Номер", context="")'),
+         (m.UnexpectedAttribute(2, 'x\n"y"\\', "\x01е\u0301"),
+          'UnexpectedAttribute(lineno=2, key="x\\n\\"y\\"\\\\", value="\\u{1}е\\u{301}")')]
 
 
 @pytest.mark.parametrize(("detail", "text"), REPRS, ids=[f"{type(d).__name__}-{i}" for i, (d, _) in enumerate(REPRS)])

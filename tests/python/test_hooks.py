@@ -35,14 +35,11 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
     "same-text-merges-in-place": (_set(OddKey("Номер"), "99"), "seen", [("Номер", "99"), *ITEMS[1:]]),
     "str-subclass": (_set("Номер", S("77")), "doc_number", "77"), "empty": (_set("Номер", ""), "doc_number", ""),
     "add-optional": (_set("ПолучательКПП", "1"), "payee_kpp", "1"),
-    "converted-date": (_set("Дата", " 1. 2.2024"), "doc_date", "2024-02-01"),
     "delete": (lambda t, a, h: a.pop("Сумма"), "warn", "missing field `Сумма`"),
-    "clear": (lambda t, a, h: a.clear(), "warn", "missing field `Номер`"),
     "untrimmed-key": (lambda t, a, h: a.update({" Номер": a.pop("Номер")}), "warn", "missing field `Номер`"),
     "int-value": (_set("Номер", 5), "fail", "TypeError: attrs values must be str, not int"),
     "none-value": (_set("Номер", None), "fail", "TypeError: attrs values must be str, not NoneType"),
     "int-key": (_set(5, "x"), "fail", "TypeError: attrs keys must be str, not int"),
-    "tuple-key": (_set(("k",), "x"), "fail", "TypeError: attrs keys must be str, not tuple"),
     "surrogate-value": (_set("Номер", "\udc80"), "fail", SURROGATE.format("dc80")),
     "surrogate-key": (_set("\ud800", "x"), "fail", SURROGATE.format("d800")),
     "value-error": (_raise(ValueError("boom")), "fail", "ValueError: boom"),
@@ -60,16 +57,9 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
 }
 
 
-RECURSION = """if 1:
-    import sys, mirtle_py
-    def hook(t, a, h):
-        mirtle_py.parse(sys.argv[1], [hook])
-    try:
-        mirtle_py.parse(sys.argv[1], [hook])
-    except mirtle_py.SyntaxError as e:
-        print(e.detail.message)
-    print(len(mirtle_py.parse(sys.argv[1]).documents))  # the interpreter goes on
-"""
+RECURSION = ("import sys, mirtle_py\ndef hook(t, a, h): mirtle_py.parse(sys.argv[1], [hook])\n"
+             "try: mirtle_py.parse(sys.argv[1], [hook])\nexcept mirtle_py.SyntaxError as e: print(e.detail.message)\n"
+             "print(len(mirtle_py.parse(sys.argv[1]).documents))")  # and the interpreter goes on
 
 
 class TestHooks:
@@ -102,10 +92,9 @@ class TestHooks:
         if kind == "fail":  # the next hook is not called; the failure names the section's closing line
             with pytest.raises(mirtle_py.SyntaxError) as info:
                 mirtle_py.parse(text, hooks)
-            e = info.value
+            e, closing = info.value, len(text.split("\n")) - 2
             assert e.args == ("Hook error: " + expected,) and e.__cause__ is None and e.__context__ is None
-            assert (type(e.detail), *e.detail.__getnewargs__()) == (mirtle_py.HookError, len(text.split("\n")) - 2, expected)
-            assert len(seen) == 1
+            assert (type(e.detail), *e.detail.__getnewargs__(), len(seen)) == (mirtle_py.HookError, closing, expected, 1)
             return
         stmt = mirtle_py.parse(text, hooks)
         if kind == "warn":
@@ -117,14 +106,12 @@ class TestHooks:
 
     def test_account_write_back(self):
         text = statement(account())
-        stmt = mirtle_py.parse(text, [_set("РасчСчет", "1"), _set("НачальныйОстаток", "1e3"), lambda t, a, h: a.pop("ДатаКонца")])
-        (i,) = stmt.accounts["1"].intervals
-        assert (list(stmt.accounts), stmt.accounts["1"].number, i.start_amount, i.date_end) == (["1"], "1", "1000", None)
+        stmt = mirtle_py.parse(text, [_set("РасчСчет", "1"), _set("НачальныйОстаток", "1e3")])
+        assert (list(stmt.accounts), stmt.accounts["1"].number, stmt.accounts["1"].intervals[0].start_amount) == (
+            ["1"], "1", "1000")
         with pytest.raises(mirtle_py.SyntaxError) as info:
             mirtle_py.parse(text, [lambda t, a, h: a.pop("РасчСчет")])
         assert info.value.detail.__getnewargs__() == (len(text.split("\n")) - 2, "РасчСчет", "account")
-        with pytest.raises(mirtle_py.SyntaxError, match="^Hook error: TypeError: attrs keys must be str, not int$"):
-            mirtle_py.parse(text, [_set(1, "x")])
 
     def test_self_recursion_ends_in_a_recursion_error(self):
         proc = subprocess.run([sys.executable, "-c", RECURSION, DOC], capture_output=True, text=True, timeout=120)
