@@ -75,8 +75,9 @@ def interval_tuple(i):
 def snapshot(stmt):
     """Everything a Statement shows, as nested plain values."""
     return (stmt.encoding, list(stmt.header.items()),
-            [(k, a.number, repr(a), [(interval_tuple(i), repr(i)) for i in a.intervals]) for k, a in stmt.accounts.items()],
-            [(tuple(getattr(d, n) for n in DOCUMENT_ATTRS), repr(d)) for d in stmt.documents], stmt.warnings, repr(stmt))
+            [(k, a.number, repr(a), [(interval_tuple(i), repr(i)) for i in a.intervals]) for k, a in
+             stmt.accounts.items()], [(tuple(getattr(d, n) for n in DOCUMENT_ATTRS), repr(d)) for d in stmt.documents],
+            stmt.warnings, repr(stmt))
 
 
 def outcome(data, hooks=None):

@@ -9,9 +9,9 @@ import mirtle_py as m
 from conftest import DETAILS, account
 
 U64, H, ACC = 2**64 - 1, "1CClientBankExchange\n", "\n".join(account()) + "\n"  # ACC: lines 2 to 10 after H
-MESSAGES = {m.UnrecognizedLine: "Unrecognized line: '{}'", m.UnexpectedSection: "Unexpected section '{}' in context '{}'",
-            m.UnexpectedAttribute: "Unexpected attribute '{}' = '{}'", m.AccountParseError: "Account parse error: {}",
-            m.MissingField: "Missing field '{}' in context '{}'"}
+MESSAGES = {m.UnrecognizedLine: "Unrecognized line: '{}'", m.MissingField: "Missing field '{}' in context '{}'",
+            m.UnexpectedSection: "Unexpected section '{}' in context '{}'", m.UnexpectedAttribute: "Unexpected attribute '{}' = '{}'",
+            m.AccountParseError: "Account parse error: {}"}
 KINDS = {  # input: detail class, lineno, texts; or exception class, message
     "unrecognized": (H + "\nIt's \"x\" \\ y\n", m.UnrecognizedLine, 3, "It's \"x\" \\ y"),
     "in-header": (H + "А=1\nКонецФайла\n", m.UnexpectedSection, 3, "КонецФайла", "header"),
@@ -23,7 +23,8 @@ KINDS = {  # input: detail class, lineno, texts; or exception class, message
     "missing": (H + "СекцияРасчСчет\nДатаНачала=1.3.2024\nНачальныйОстаток=1\nКонецРасчСчет\n", m.MissingField, 5,
                 "РасчСчет", "account"),
     "account": (H + "СекцияРасчСчет\nКонецРасчСчет\n", m.AccountParseError, 3, "missing field `ДатаНачала`"),
-    "empty": (b"", m.EmptyInputError, "Input is empty"), "unfinished": (H, m.UnfinishedError, "Statement is not finished"),
+    "empty": (b"", m.EmptyInputError, "Input is empty"),
+    "unfinished": (H, m.UnfinishedError, "Statement is not finished"),
     "not-statement": (b"hello\n", m.NotStatementError, "Input is not a 1C statement"),
 }
 
@@ -38,12 +39,12 @@ def test_error_kinds_and_their_copies(data, cls, args):
     protocols = range(2 if syntax else 0, pickle.HIGHEST_PROTOCOL + 1)  # a detail needs protocol 2
     copies = [copy.copy(e), copy.deepcopy(e), *(pickle.loads(pickle.dumps(e, p)) for p in protocols)]
     for c in (e, *copies):
-        assert type(c) is (m.SyntaxError if syntax else cls) and c.args == e.args and c.__dict__.keys() == ({"detail"} if syntax else set())
+        assert type(c) is type(e) and c.args == e.args and c.__dict__.keys() == ({"detail"} if syntax else set())
         assert not syntax or (type(c.detail), *c.detail.__getnewargs__()) == (cls, *args)
     assert not syntax or [c.detail is e.detail for c in copies] == [True] + [False] * (len(copies) - 1)
 
 
-Text, Index = type("Text", (str,), {}), type("Index", (), {"__index__": lambda self: 41})
+Text, Index, TE = type("Text", (str,), {}), type("Index", (), {"__index__": lambda self: 41}), TypeError
 
 
 @pytest.mark.parametrize("cls", DETAILS, ids=lambda c: c.__name__)
@@ -55,20 +56,19 @@ class TestDetailClass:
         a = cls(U64, *texts)
         for d in (a, cls(lineno=U64, **dict(zip(fields, texts))), cls(U64, **dict(zip(fields, texts))),
                   *(clone(a) for clone in clones)):
-            assert type(d) is cls and (d.lineno, *(getattr(d, f) for f in fields)) == d.__getnewargs__() == (U64, *texts)
-            assert repr(d) == repr(a) and (d == a) is (d is a)  # compared by identity
+            assert type(d) is cls and (d.lineno, *map(d.__getattribute__, fields)) == d.__getnewargs__()
+            assert d.__getnewargs__() == (U64, *texts) and repr(d) == repr(a) and (d == a) is (d is a)  # identity
         quoted = ('"Номер"', '"d\\n\\"x\\"\\0"')[: len(fields)]
-        assert repr(a) == str(a) == f"{cls.__name__}(lineno={U64}, " + ", ".join(map("=".join, zip(fields, quoted))) + ")"
+        assert repr(a) == str(a) == f"{cls.__name__}(lineno={U64}, {', '.join(map('='.join, zip(fields, quoted)))})"
         for name in ("lineno", *fields):
             with pytest.raises(AttributeError):
                 setattr(a, name, 5)
 
     # A value given as the line number, then as each text: what is stored, or the error
     @pytest.mark.parametrize(("value", "as_lineno", "as_text"), [
-        (0, 0, TypeError), (True, 1, TypeError), (2**63, 2**63, TypeError), (U64, U64, TypeError), (Index(), 41, TypeError),
-        (-1, OverflowError, TypeError), (2**64, OverflowError, TypeError), (1.0, TypeError, TypeError),
-        ("1", TypeError, "1"), (Text("x"), TypeError, "x"), (None, TypeError, TypeError), (b"a", TypeError, TypeError),
-        (bytearray(b"a"), TypeError, TypeError), ("a\udc80", TypeError, UnicodeEncodeError),
+        (0, 0, TE), (True, 1, TE), (2**63, 2**63, TE), (U64, U64, TE), (Index(), 41, TE), (-1, OverflowError, TE),
+        (2**64, OverflowError, TE), (1.0, TE, TE), ("1", TE, "1"), (Text("x"), TE, "x"), (None, TE, TE), (b"a", TE, TE),
+        (bytearray(b"a"), TE, TE), ("a\udc80", TE, UnicodeEncodeError),
     ], ids=["zero", "bool", "above-i64", "u64-max", "index", "negative", "u64-max-plus-one", "float", "str",
             "str-subclass", "none", "bytes", "bytearray", "lone-surrogate"])
     def test_argument_values(self, cls, value, as_lineno, as_text):

@@ -9,7 +9,7 @@ import pytest
 import mirtle_py
 from conftest import ACCOUNT, MINIMAL_DOC, account, doc, snapshot, statement
 
-ST, DOC = mirtle_py.SectionType, statement(doc())
+ST, DOC, P = mirtle_py.SectionType, statement(doc()), mirtle_py.parse
 ITEMS = list(MINIMAL_DOC.items())
 
 
@@ -50,10 +50,10 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
     "group": (_raise(ExceptionGroup("eg", [ValueError()])), "fail", "ExceptionGroup: eg (1 sub-exception)"),
     "str-raises": (_raise(_exc("BadStr", __str__=lambda self: 1 / 0)()), "fail", "BadStr: <exception str() failed>"),
     "str-not-text": (_raise(_exc("NotText", __str__=lambda self: 5)()), "fail", "NotText: <exception str() failed>"),
-    "lone-surrogates": (_raise(ValueError("a\udc80b\ud800")), "fail", "ValueError: a\ufffd\ufffd\ufffdb\ufffd\ufffd\ufffd"),
+    "lone-surrogates": (_raise(ValueError("a\udc80b\ud800")), "fail", f"ValueError: a{'\ufffd' * 3}b{'\ufffd' * 3}"),
     "surrogate-in-name": (_raise(_exc("E", __qualname__="Ош\ud800ибка")("m")), "fail", "Ош\ufffd\ufffd\ufffdибка: m"),
-    "nested-failure": (lambda t, a, h: mirtle_py.parse(DOC, [_raise(KeyError(1))]), "fail", "SyntaxError: Hook error: KeyError: 1"),
-    "nested-success": (lambda t, a, h: mirtle_py.parse(DOC, [_set("Номер", "x")]), "doc_number", "17"),
+    "nested-failure": (lambda t, a, h: P(DOC, [_raise(KeyError(1))]), "fail", "SyntaxError: Hook error: KeyError: 1"),
+    "nested-success": (lambda t, a, h: P(DOC, [_set("Номер", "x")]), "doc_number", "17"),
 }
 
 
@@ -92,9 +92,9 @@ class TestHooks:
         if kind == "fail":  # the next hook is not called; the failure names the section's closing line
             with pytest.raises(mirtle_py.SyntaxError) as info:
                 mirtle_py.parse(text, hooks)
-            e, closing = info.value, len(text.split("\n")) - 2
+            e, end = info.value, len(text.split("\n")) - 2
             assert e.args == ("Hook error: " + expected,) and e.__cause__ is None and e.__context__ is None
-            assert (type(e.detail), *e.detail.__getnewargs__(), len(seen)) == (mirtle_py.HookError, closing, expected, 1)
+            assert (type(e.detail), *e.detail.__getnewargs__(), len(seen)) == (mirtle_py.HookError, end, expected, 1)
             return
         stmt = mirtle_py.parse(text, hooks)
         if kind == "warn":
@@ -116,4 +116,4 @@ class TestHooks:
     def test_self_recursion_ends_in_a_recursion_error(self):
         proc = subprocess.run([sys.executable, "-c", RECURSION, DOC], capture_output=True, text=True, timeout=120)
         # every level wraps the one below it; the innermost ran out of depth
-        assert re.fullmatch(r"(SyntaxError: Hook error: )*RecursionError: .*\n1\n", proc.stdout, re.S), proc.stderr[-2000:]
+        assert re.fullmatch(r"(SyntaxError: Hook error: )*RecursionError: .*\n1\n", proc.stdout, re.S), proc.stderr

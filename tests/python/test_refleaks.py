@@ -21,7 +21,7 @@ BAD_DETAILS = [(-1, "a", "b"), (1.0, "a", "b"), (1, b"a", "b"), (1, "a", "\udc80
 def attempt(call, *args, **kwargs):
     try:
         return call(*args, **kwargs)
-    except (Exception, KeyboardInterrupt) as e:
+    except (Exception, SystemExit) as e:
         return e
 
 

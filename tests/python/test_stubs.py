@@ -18,7 +18,8 @@ def declared(body):
 
 def test_stub_matches_the_module():
     defs = {n.name: n for n in STUB.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
-    (stub_all,) = [ast.literal_eval(n.value) for n in STUB.body if isinstance(n, ast.Assign) and n.targets[0].id == "__all__"]
+    (stub_all,) = [ast.literal_eval(n.value) for n in STUB.body
+                   if isinstance(n, ast.Assign) and n.targets[0].id == "__all__"]
     assert stub_all == mirtle_py.__all__ and set(declared(STUB.body)) == set(defs) == set(mirtle_py.__all__)
     for name, node in defs.items():
         real = getattr(mirtle_py, name)
