@@ -9,7 +9,6 @@ except ImportError:  # the property tests skip themselves then
 else:
     settings.register_profile("mirtle", deadline=None, max_examples=150,
                               suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-    settings.register_profile("mirtle-long", parent=settings.get_profile("mirtle"), max_examples=2000)
     settings.load_profile(os.environ.get("MIRTLE_HYPOTHESIS_PROFILE", "mirtle"))
 
 import mirtle_py  # noqa: E402

@@ -10,8 +10,8 @@ from conftest import DETAILS, account
 
 U64, H, ACC = 2**64 - 1, "1CClientBankExchange\n", "\n".join(account()) + "\n"  # ACC: lines 2 to 10 after H
 MESSAGES = {m.UnrecognizedLine: "Unrecognized line: '{}'", m.MissingField: "Missing field '{}' in context '{}'",
-            m.UnexpectedSection: "Unexpected section '{}' in context '{}'", m.UnexpectedAttribute: "Unexpected attribute '{}' = '{}'",
-            m.AccountParseError: "Account parse error: {}"}
+            m.UnexpectedSection: "Unexpected section '{}' in context '{}'",
+            m.UnexpectedAttribute: "Unexpected attribute '{}' = '{}'", m.AccountParseError: "Account parse error: {}"}
 KINDS = {  # input: detail class, lineno, texts; or exception class, message
     "unrecognized": (H + "\nIt's \"x\" \\ y\n", m.UnrecognizedLine, 3, "It's \"x\" \\ y"),
     "in-header": (H + "А=1\nКонецФайла\n", m.UnexpectedSection, 3, "КонецФайла", "header"),

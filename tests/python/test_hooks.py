@@ -38,13 +38,11 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
     "delete": (lambda t, a, h: a.pop("Сумма"), "warn", "missing field `Сумма`"),
     "untrimmed-key": (lambda t, a, h: a.update({" Номер": a.pop("Номер")}), "warn", "missing field `Номер`"),
     "int-value": (_set("Номер", 5), "fail", "TypeError: attrs values must be str, not int"),
-    "none-value": (_set("Номер", None), "fail", "TypeError: attrs values must be str, not NoneType"),
     "int-key": (_set(5, "x"), "fail", "TypeError: attrs keys must be str, not int"),
     "surrogate-value": (_set("Номер", "\udc80"), "fail", SURROGATE.format("dc80")),
     "surrogate-key": (_set("\ud800", "x"), "fail", SURROGATE.format("d800")),
-    "value-error": (_raise(ValueError("boom")), "fail", "ValueError: boom"),
+    "value-error": (_raise(ValueError("нет денег")), "fail", "ValueError: нет денег"),
     "no-arguments": (_raise(ValueError()), "fail", "ValueError: "),
-    "cyrillic": (_raise(RuntimeError("нет денег")), "fail", "RuntimeError: нет денег"),
     "keyboard-interrupt": (_raise(KeyboardInterrupt()), "fail", "KeyboardInterrupt: "),
     "qualified-name": (_raise(_exc("Inner", __qualname__="Outer.Inner")("x")), "fail", "Outer.Inner: x"),
     "group": (_raise(ExceptionGroup("eg", [ValueError()])), "fail", "ExceptionGroup: eg (1 sub-exception)"),
@@ -53,6 +51,7 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
     "lone-surrogates": (_raise(ValueError("a\udc80b\ud800")), "fail", f"ValueError: a{'\ufffd' * 3}b{'\ufffd' * 3}"),
     "surrogate-in-name": (_raise(_exc("E", __qualname__="Ош\ud800ибка")("m")), "fail", "Ош\ufffd\ufffd\ufffdибка: m"),
     "nested-failure": (lambda t, a, h: P(DOC, [_raise(KeyError(1))]), "fail", "SyntaxError: Hook error: KeyError: 1"),
+    "not-callable": (42, "fail", "TypeError: 'int' object is not callable"),  # found out only when called
     "nested-success": (lambda t, a, h: P(DOC, [_set("Номер", "x")]), "doc_number", "17"),
 }
 
@@ -71,7 +70,6 @@ class TestHooks:
             calls[-2][1][1]["Номер"] = "late"  # lost: only the dict of the call counts
             args[2].clear()  # ignored: the header is read-only
             return {"Номер": 1}  # ignored
-
         hooks[:] = [lambda *a, **k: calls.append(("a", a, k)), second,
                     lambda *a: hooks.append(lambda *x: 1 / 0) or NotImplemented]  # taken at the start: never called
         text = statement(doc(), account(), header=[("ВерсияФормата", "1.03"), ("ВерсияФормата", "1.02"), ("", "")])

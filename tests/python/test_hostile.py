@@ -1,5 +1,4 @@
-"""Hostile statements parse quickly: at these sizes a quadratic step (a key scan per attribute, a scan for repeated
-intervals, front insertion of descending intervals) would take minutes."""
+"""Hostile statements parse quickly: at these sizes a quadratic step (a key scan per line...) would take minutes."""
 
 import os
 import time

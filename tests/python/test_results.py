@@ -8,7 +8,7 @@ import pytest
 import mirtle_py as m
 from conftest import ACCOUNT, DOC_KEYS, DOCUMENT_ATTRS, INTERVAL_ATTRS, account, doc, statement
 
-NUMBER, ST = ACCOUNT["РасчСчет"], m.SectionType
+NUMBER, ST, DOC = ACCOUNT["РасчСчет"], m.SectionType, statement(doc())
 # Two accounts, one with two periods; two documents and one without its number.
 SAMPLE = statement(account(), account(ДатаНачала="01.02.2024", ДатаКонца="29.02.2024"),
                    account(РасчСчет="1", ВсегоПоступило=None), doc(), doc(Номер=None), doc(Номер="18"))
@@ -38,15 +38,12 @@ class TestClasses:
     def test_objects(self, obj, twin, other, order):
         cls = type(obj)
         assert own(cls) == list(order)
-        for call in (cls, lambda: cls(0), lambda: cls.__new__(cls),
-                     *[lambda op=op: op(obj, obj) for op in (operator.lt, operator.le, operator.gt, operator.ge)]):
-            with pytest.raises(TypeError):  # not instantiable, not ordered
+        calls = [(TypeError, f) for f in (cls, lambda: cls(0), lambda: cls.__new__(cls), *[  # no instances, no order
+            lambda op=op: op(obj, obj) for op in (operator.lt, operator.le, operator.gt, operator.ge)])]
+        for error, call in calls + [(AttributeError, f) for n in [*order, "extra"] for f in (  # read-only
+                lambda n=n: setattr(obj, n, getattr(obj, n, 1)), lambda n=n: delattr(obj, n))]:
+            with pytest.raises(error):
                 call()
-        for name in [*order, "extra"]:
-            with pytest.raises(AttributeError):
-                setattr(obj, name, getattr(obj, name, 1))
-            with pytest.raises(AttributeError):
-                delattr(obj, name)
         assert not hasattr(obj, "__dict__")
         assert obj == obj and obj != other and not (obj == other) and (obj == twin) is (cls is not m.Statement)
         if cls is m.Statement:  # compared by identity
@@ -59,8 +56,7 @@ class TestClasses:
 
     @pytest.mark.parametrize(("obj", "text"), [
         (lambda: STMT, 'Statement(encoding="utf-8", documents=[...2], warnings=[...1])'),
-        (lambda: m.parse(statement(account()).encode("cp1251")), 'Statement(encoding="cp1251", documents=[...0], '
-                                                                 'warnings=[...0])'),
+        (lambda: m.parse(DOC.encode("cp1251")), 'Statement(encoding="cp1251", documents=[...1], warnings=[...0])'),
         (lambda: ACCT, f'Account(number="{NUMBER}", intervals=[...2])'),
         (lambda: parsed(doc("Тип\u00a0«1»", Номер='a"b\\', Сумма="-0.50"))[0][0],
          'Document(doc_number="a\\"b\\\\", doc_type="Тип\\u{a0}«1»", doc_date="2024-03-05", amount="-0.50")'),
@@ -69,8 +65,7 @@ class TestClasses:
         (lambda: parsed(account(ДатаКонца=None, КонечныйОстаток=None))[1].intervals[0],
          'Interval(date_start="2024-03-01", date_end=None, start_amount="100000.00", end_amount=None)'),
         (lambda: ST.Document, "SectionType.Document"), (lambda: ST.Account, "SectionType.Account"),
-    ], ids=["statement", "statement-cp1251", "account", "document", "interval", "interval-absent", "document-type",
-            "account-type"])
+    ], ids=["statement", "statement-cp1251", "account", "document", "interval", "interval-absent", "doc", "acc"])
     def test_reprs(self, obj, text):
         assert repr(obj()) == str(obj()) == text
 
@@ -92,11 +87,7 @@ class TestValues:
         assert [type(getattr(stmt, n)) for n in own(m.Statement)] == [str, dict, dict, list, list]
         assert all(getattr(stmt, n) is getattr(stmt, n) for n in own(m.Statement)[1:])  # the same object every time
         assert [tuple(map(type, w)) for w in stmt.warnings] == [(int, str)]
-        stmt.documents.append("mine")
-        stmt.header.clear()
-        assert stmt.documents[-1] == "mine" and stmt.header == {} and repr(stmt) == repr(STMT)
-        acct = stmt.accounts[NUMBER]
-        first = acct.intervals  # a new list of new objects every time
-        assert first is not acct.intervals and first == acct.intervals and first[0] is not acct.intervals[0]
-        first.clear()
-        assert len(acct.intervals) == 2
+        stmt.documents.clear(), stmt.header.clear(), stmt.accounts[NUMBER].intervals.clear()
+        assert stmt.documents == [] and stmt.header == {} and repr(stmt) == repr(STMT)  # the counts are kept
+        first = stmt.accounts[NUMBER].intervals  # a new list of new objects every time
+        assert len(first) == 2 and first == ACCT.intervals and first[0] is not stmt.accounts[NUMBER].intervals[0]

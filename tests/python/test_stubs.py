@@ -9,8 +9,7 @@ import mirtle_py
 STUB = ast.parse((Path(__file__).resolve().parents[2] / "mirtle_py" / "__init__.pyi").read_text(encoding="utf-8"))
 
 
-def declared(body):
-    """Public names a body declares, in order, each once."""
+def declared(body):  # public names, in order, each once
     names = [n.target.id if isinstance(n, ast.AnnAssign) else getattr(n, "name", None) for n in body]
     names += [t.id for n in body if isinstance(n, ast.Assign) for t in n.targets]
     return list(dict.fromkeys(n for n in names if n and not n.startswith("_")))

@@ -32,9 +32,8 @@ class TestThreads:
 
     @pytest.mark.skipif(bool(os.environ.get("MIRTLE_SLOW_BUILD")), reason="no timing on instrumented builds")
     def test_parse_without_hooks_lets_other_threads_run(self):
-        # A thread that only spins in Python keeps ticking while another is inside parse(): attached, its largest
-        # gap would be over 90 % of the call, detached under 10 %.  The input fails at its end, so no conversion
-        # (which needs the interpreter) follows the core's work.
+        # A thread spinning in Python keeps ticking while another is inside parse(): attached, its largest gap would
+        # be over 90 % of the call, detached under 10 %.  The input fails at its end: no conversion follows the core.
         big = statement(*[doc(Номер=str(i)) for i in range(20000)], end=False).encode()
         stop, ticks, gaps = threading.Event(), [], []
         spinner = threading.Thread(target=lambda: [ticks.append(time.perf_counter_ns()) for _ in iter(stop.is_set, 1)])
