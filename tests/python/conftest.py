@@ -31,10 +31,10 @@ purpose_5 НазначениеПлатежа5 purpose_6 НазначениеПл
 tax_type ПоказательТипа""".split())] * 2))
 DOCUMENT_ATTRS = tuple(DOC_KEYS)
 INTERVAL_ATTRS = ("date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense")
+interval_tuple = lambda i: tuple(getattr(i, n) for n in INTERVAL_ATTRS)  # noqa: E731
 # In record order: the first one missing names the warning.
 REQUIRED_KEYS = ("Номер СекцияДокумент Дата НазначениеПлатежа Сумма ПлательщикИНН ПлательщикБИК ПлательщикБанк1 "
                  "ПлательщикСчет ПолучательИНН ПолучательСчет ПолучательБИК ПолучательБанк1").split()
-
 HEADER = {"ВерсияФормата": "1.03", "Кодировка": "Windows", "Получатель": "", "ДатаНачала": "01.03.2024"}
 MINIMAL_DOC = {  # only the required keys; the type comes from the section line
     "Номер": "17", "Дата": "05.03.2024", "Сумма": "1500.00", "ПлательщикСчет": "40702810900000000001",
@@ -65,10 +65,6 @@ def statement(*sections, header=HEADER, end=True):
 def encode(text, encoding):
     bom = {"utf-8-bom": b"\xef\xbb\xbf", "utf-16le-bom": b"\xff\xfe"}.get(encoding, b"")
     return bom + text.encode({"utf-8-bom": "utf-8", "utf-16le-bom": "utf-16-le"}.get(encoding, encoding))
-
-
-def interval_tuple(i):
-    return tuple(getattr(i, n) for n in INTERVAL_ATTRS)
 
 
 def snapshot(stmt):

@@ -9,12 +9,8 @@ import mirtle_py
 
 N = 10_000 if os.environ.get("MIRTLE_SLOW_BUILD") else 100_000
 HEAD, END, KEYS = "1CClientBankExchange\nВерсияФормата=1.03\n", "КонецФайла\n", "".join(f"К{i}=з\n" for i in range(N))
-
-
-def acc(number="1", start="01.01.2024", amount="1.00", extra=""):
-    return f"СекцияРасчСчет\nДатаНачала={start}\nРасчСчет={number}\nНачальныйОстаток={amount}\n{extra}КонецРасчСчет\n"
-
-
+acc = lambda number="1", start="01.01.2024", amount="1.00", extra="": (  # noqa: E731
+    f"СекцияРасчСчет\nДатаНачала={start}\nРасчСчет={number}\nНачальныйОстаток={amount}\n{extra}КонецРасчСчет\n")
 CASES = {
     "keys-in-a-section": acc(extra=KEYS), "repeated-keys": acc(extra="ДатаНачала=01.01.2024\n" * N),
     "keys-in-the-header": KEYS + acc(), "many-accounts": "".join(acc(f"40702{i:015d}") for i in range(N)),

@@ -14,6 +14,7 @@ SAMPLE = statement(account(), account(ДатаНачала="01.02.2024", Дат�
                    account(РасчСчет="1", ВсегоПоступило=None), doc(), doc(Номер=None), doc(Номер="18"))
 STMT, TWIN = m.parse(SAMPLE), m.parse(SAMPLE)
 ACCT, ACCT2 = STMT.accounts[NUMBER], TWIN.accounts[NUMBER]
+own = lambda cls: [k for k, v in vars(cls).items() if isinstance(v, types.GetSetDescriptorType)]  # noqa: E731
 FULL = {key: f"значение {i}" for i, key in enumerate(DOC_KEYS.values()) if key != "СекцияДокумент"}
 FULL.update(Дата="05.03.2024", ДатаСписано="06.03.2024", ДатаПоступило="07.03.2024", Сумма="1500.00")
 
@@ -21,10 +22,6 @@ FULL.update(Дата="05.03.2024", ДатаСписано="06.03.2024", Дата
 def parsed(*sections, number=NUMBER):
     stmt = m.parse(statement(*sections))
     return stmt.documents, stmt.accounts.get(number)
-
-
-def own(cls):
-    return [k for k, v in vars(cls).items() if isinstance(v, (types.GetSetDescriptorType, types.MemberDescriptorType))]
 
 
 class TestClasses:

@@ -15,7 +15,7 @@ THREADS, ROUNDS = 8, 15
 # Each thread parses a long statement of its own, alternately as str and as bytes, and its share of the hook cases.
 LONG = [statement(*[doc(Номер=f"{i}-{n}", Сумма=f"{n}.{i:02}") for n in range(40 + 10 * i)], account(),
                   *[doc(Номер=None)] * (i % 3)) + "Лишнее=1\n" * (i == 5) for i in range(THREADS)]
-CASES = [[(x.encode("cp1251") if i % 2 else x, None), *[(DOC, [h]) for h, *_ in list(OUTCOMES.values())[i::THREADS]]]
+CASES = [[(x.encode("cp1251") if i % 2 else x, None), *((DOC, [h]) for h, *_ in [*OUTCOMES.values()][i::THREADS])]
          for i, x in enumerate(LONG)]
 
 
