@@ -384,13 +384,7 @@ PyType_Spec document_spec = {"builtins.Document", sizeof(DocumentObject), 0, kRe
 
 struct StatementObject {
   PyObject_HEAD
-  PyObject* header;
-  PyObject* accounts;
-  PyObject* documents;
-  PyObject* warnings;
-  Py_ssize_t document_count;
-  Py_ssize_t warning_count;
-  mirtle::Encoding encoding;
+  StatementParts parts;  // owns the four containers
 };
 
 StatementObject* as_statement(PyObject* self) { return reinterpret_cast<StatementObject*>(self); }
@@ -400,19 +394,19 @@ const char* encoding_name(mirtle::Encoding encoding) {
 }
 
 PyObject* statement_encoding(PyObject* self, void*) {
-  return PyUnicode_FromString(encoding_name(as_statement(self)->encoding));
+  return PyUnicode_FromString(encoding_name(as_statement(self)->parts.encoding));
 }
 
 // The stored containers: every read returns the same object.
 PyObject* statement_member(PyObject* self, void* closure) {
-  PyObject* StatementObject::*member = nullptr;
+  PyObject* StatementParts::*member = nullptr;
   switch (reinterpret_cast<std::uintptr_t>(closure)) {
-    case 0: member = &StatementObject::header; break;
-    case 1: member = &StatementObject::accounts; break;
-    case 2: member = &StatementObject::documents; break;
-    default: member = &StatementObject::warnings; break;
+    case 0: member = &StatementParts::header; break;
+    case 1: member = &StatementParts::accounts; break;
+    case 2: member = &StatementParts::documents; break;
+    default: member = &StatementParts::warnings; break;
   }
-  return Py_NewRef(as_statement(self)->*member);
+  return Py_NewRef(as_statement(self)->parts.*member);
 }
 
 #define MIRTLE_STATEMENT_MEMBER(name, index) \
@@ -428,27 +422,27 @@ PyGetSetDef statement_getset[] = {
 };
 
 PyObject* statement_repr(PyObject* self) {
-  const StatementObject* s = as_statement(self);
+  const StatementParts& s = as_statement(self)->parts;
   return PyUnicode_FromFormat("Statement(encoding=\"%s\", documents=[...%zd], warnings=[...%zd])",
-                              encoding_name(s->encoding), s->document_count, s->warning_count);
+                              encoding_name(s.encoding), s.document_count, s.warning_count);
 }
 
 int statement_traverse(PyObject* self, visitproc visit, void* arg) {
-  StatementObject* s = as_statement(self);
+  const StatementParts& s = as_statement(self)->parts;
   Py_VISIT(Py_TYPE(self));
-  Py_VISIT(s->header);
-  Py_VISIT(s->accounts);
-  Py_VISIT(s->documents);
-  Py_VISIT(s->warnings);
+  Py_VISIT(s.header);
+  Py_VISIT(s.accounts);
+  Py_VISIT(s.documents);
+  Py_VISIT(s.warnings);
   return 0;
 }
 
 int statement_clear(PyObject* self) {
-  StatementObject* s = as_statement(self);
-  Py_CLEAR(s->header);
-  Py_CLEAR(s->accounts);
-  Py_CLEAR(s->documents);
-  Py_CLEAR(s->warnings);
+  StatementParts& s = as_statement(self)->parts;
+  Py_CLEAR(s.header);
+  Py_CLEAR(s.accounts);
+  Py_CLEAR(s.documents);
+  Py_CLEAR(s.warnings);
   return 0;
 }
 
@@ -573,14 +567,11 @@ PyObject* new_statement(const StatementParts& parts) {
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  StatementObject* s = as_statement(self);
-  s->encoding = parts.encoding;
-  s->header = header.release();
-  s->accounts = accounts.release();
-  s->documents = documents.release();
-  s->warnings = warnings.release();
-  s->document_count = parts.document_count;
-  s->warning_count = parts.warning_count;
+  as_statement(self)->parts = parts;  // the object owns the references from here on
+  header.release();
+  accounts.release();
+  documents.release();
+  warnings.release();
   return self;
 }
 
