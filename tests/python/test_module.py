@@ -2,6 +2,7 @@
 
 import hashlib
 import importlib
+import subprocess
 import sys
 
 import pytest
@@ -43,3 +44,12 @@ class TestModule:
             assert type(old.parse(statement(doc()))) is type(new.parse(statement(doc()))) is old.Statement
         finally:
             sys.modules["mirtle_py"] = old
+
+
+def test_subinterpreter_import_is_refused():  # the type objects are shared by the whole process
+    script = ("from concurrent import interpreters\nimport mirtle_py\ninterp = interpreters.create()\n"
+              "try:\n    interp.exec('import mirtle_py')\nexcept interpreters.ExecutionFailed as e:\n"
+              "    print(e.excinfo.type.__name__)\ninterp.close()\nprint(len(mirtle_py.parse(b'').documents))")
+    proc = subprocess.run([sys.executable, "-c", script.replace("b''", repr(statement(doc())))],
+                          capture_output=True, text=True, timeout=60)
+    assert proc.stdout.split() == ["ImportError", "1"], proc.stdout + proc.stderr
