@@ -13,6 +13,7 @@ MIRTLE_PACKAGES=(
   python3-pytest python3-hypothesis python3-scikit-build-core
   libgtest-dev libbenchmark-dev
   clang libclang-rt-dev unicode-data
+  python3-mypy python3-pyarrow python3-pandas python3-dask python3-distributed
 )
 
 say() { printf '[mirtle] %s\n' "$*" >&2; }
