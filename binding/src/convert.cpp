@@ -7,13 +7,13 @@ namespace {
 
 // Stores `value` (a new reference, or nullptr after a failure) under `key`.
 bool store(PyObject* dict, PyObject* key, PyObject* value) noexcept {
-  Ref k(key), v(value);
+  Ref k = Ref::steal(key), v = Ref::steal(value);
   if (!k || !v) return internal_error_if_unset(), false;
   return PyDict_SetItem(dict, k.get(), v.get()) == 0;
 }
 
 PyObject* accounts_from(std::vector<mirtle::Account>& accounts) {
-  Ref dict(PyDict_New());
+  Ref dict = Ref::steal(PyDict_New());
   if (!dict) return internal_error_if_unset();
   for (mirtle::Account& account : accounts) {
     PyObject* key = new_str(account.number);
@@ -23,7 +23,7 @@ PyObject* accounts_from(std::vector<mirtle::Account>& accounts) {
 }
 
 PyObject* documents_from(std::vector<mirtle::Document>& documents) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(documents.size())));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(documents.size())));
   if (!list) return internal_error_if_unset();
   for (std::size_t i = 0; i < documents.size(); ++i) {
     PyObject* document = new_document(std::move(documents[i]));
@@ -34,11 +34,11 @@ PyObject* documents_from(std::vector<mirtle::Document>& documents) {
 }
 
 PyObject* warnings_from(const std::vector<mirtle::Warning>& warnings) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(warnings.size())));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(warnings.size())));
   if (!list) return internal_error_if_unset();
   for (std::size_t i = 0; i < warnings.size(); ++i) {
-    Ref lineno(PyLong_FromUnsignedLongLong(warnings[i].lineno));
-    Ref message(new_str(warnings[i].message));
+    Ref lineno = Ref::steal(PyLong_FromUnsignedLongLong(warnings[i].lineno));
+    Ref message = Ref::steal(new_str(warnings[i].message));
     if (!lineno || !message) return internal_error_if_unset();
     PyObject* pair = PyTuple_Pack(2, lineno.get(), message.get());
     if (pair == nullptr) return nullptr;
@@ -50,7 +50,7 @@ PyObject* warnings_from(const std::vector<mirtle::Warning>& warnings) {
 }  // namespace
 
 PyObject* dict_from(const mirtle::AttributeMap& map) {
-  Ref dict(PyDict_New());
+  Ref dict = Ref::steal(PyDict_New());
   if (!dict) return internal_error_if_unset();
   for (const auto& [key, value] : map.entries())
     if (!store(dict.get(), new_str(key), new_str(value))) return nullptr;
@@ -60,13 +60,13 @@ PyObject* dict_from(const mirtle::AttributeMap& map) {
 PyObject* statement_from(mirtle::Statement&& statement) {
   // Each part is finished before the next begins; the record is released
   // with `statement` whatever happens.
-  Ref header(dict_from(statement.header));
+  Ref header = Ref::steal(dict_from(statement.header));
   if (!header) return nullptr;
-  Ref accounts(accounts_from(statement.accounts));
+  Ref accounts = Ref::steal(accounts_from(statement.accounts));
   if (!accounts) return nullptr;
-  Ref documents(documents_from(statement.documents));
+  Ref documents = Ref::steal(documents_from(statement.documents));
   if (!documents) return nullptr;
-  Ref warnings(warnings_from(statement.warnings));
+  Ref warnings = Ref::steal(warnings_from(statement.warnings));
   if (!warnings) return nullptr;
   return new_statement({statement.encoding, header.release(), accounts.release(), documents.release(),
                         warnings.release(), static_cast<Py_ssize_t>(statement.documents.size()),

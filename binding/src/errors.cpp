@@ -188,7 +188,7 @@ PyObject* detail_repr(PyObject* self) {
 PyObject* detail_getnewargs(PyObject* self, PyObject*) {
   const auto* detail = reinterpret_cast<DetailObject*>(self);
   const std::size_t text_count = info_of(self).text_count;
-  Ref args(PyTuple_New(static_cast<Py_ssize_t>(text_count + 1)));
+  Ref args = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(text_count + 1)));
   if (!args) return nullptr;
   PyObject* lineno = PyLong_FromUnsignedLongLong(detail->lineno);
   if (lineno == nullptr) return nullptr;
@@ -275,13 +275,13 @@ std::string syntax_message(const mirtle::ParseError& e) {
 PyObject* new_exception(ExceptionKind kind, std::string_view message) {
   PyObject* type = exception_type(kind);
   if (type == nullptr) return nullptr;
-  Ref text(new_str(message));
+  Ref text = Ref::steal(new_str(message));
   if (!text) return nullptr;
   return PyObject_CallOneArg(type, text.get());
 }
 
 PyObject* syntax_exception(mirtle::ParseError&& e) {
-  Ref exc(new_exception(ExceptionKind::Syntax, syntax_message(e)));
+  Ref exc = Ref::steal(new_exception(ExceptionKind::Syntax, syntax_message(e)));
   if (!exc) return nullptr;
   PyTypeObject* type = detail_type(e.syntax);
   if (type == nullptr) return nullptr;
@@ -289,7 +289,7 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   std::string second = e.syntax == SyntaxKind::UnexpectedSection || e.syntax == SyntaxKind::MissingField
                            ? std::string(kContextNames[static_cast<std::size_t>(e.context)])
                            : std::move(e.value);
-  Ref detail(make_detail(type, e.lineno, std::move(e.text), std::move(second)));
+  Ref detail = Ref::steal(make_detail(type, e.lineno, std::move(e.text), std::move(second)));
   if (!detail || PyObject_SetAttrString(exc.get(), "detail", detail.get()) < 0) return nullptr;
   return exc.release();
 }

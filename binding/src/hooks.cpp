@@ -15,9 +15,9 @@ std::string lenient_utf8(PyObject* str) {
   std::string_view text;
   if (str_utf8(str, text)) return std::string(text);
   PyErr_Clear();
-  Ref bytes(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (bytes) {
-    Ref repaired(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()),
+    Ref repaired = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()),
                                       "replace"));
     if (repaired && str_utf8(repaired.get(), text)) return std::string(text);
   }
@@ -27,17 +27,17 @@ std::string lenient_utf8(PyObject* str) {
 
 // "QualName: str(e)" for the pending exception, which this clears.
 std::string describe_pending_exception() {
-  Ref exc(PyErr_GetRaisedException());
+  Ref exc = Ref::steal(PyErr_GetRaisedException());
   std::string message = "<unknown exception>";
   if (!exc) return message;
-  Ref qualname(PyType_GetQualName(Py_TYPE(exc.get())));
+  Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(exc.get())));
   if (qualname) {
     message = lenient_utf8(qualname.get());
   } else {
     PyErr_Clear();
   }
   message += ": ";
-  Ref text(PyObject_Str(exc.get()));
+  Ref text = Ref::steal(PyObject_Str(exc.get()));
   if (text) {
     message += lenient_utf8(text.get());
   } else {
@@ -102,16 +102,16 @@ mirtle::HookOutcome write_back(PyObject* dict, mirtle::AttributeMap& attrs) {
 
 mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirtle::AttributeMap& attrs,
                               const mirtle::AttributeMap& header) {
-  Ref attrs_dict(dict_from(attrs));
+  Ref attrs_dict = Ref::steal(dict_from(attrs));
   if (!attrs_dict) return failure_from_pending();
-  Ref header_dict(dict_from(header));
+  Ref header_dict = Ref::steal(dict_from(header));
   if (!header_dict) return failure_from_pending();
   PyObject* section = section_type_value(type);
   if (section == nullptr) return failure_from_pending();
 
   // The slot before the arguments lets the callee prepend `self` in place.
   PyObject* args[4] = {nullptr, section, attrs_dict.get(), header_dict.get()};
-  Ref result(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  Ref result = Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
   return write_back(attrs_dict.get(), attrs);
 }

@@ -50,7 +50,7 @@ PyMethodDef parse_def = {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast
 bool add_value(PyObject* module, PyObject* name, PyObject* value) {
   PyObject* all = nullptr;
   if (PyObject_GetOptionalAttrString(module, "__all__", &all) < 0) return false;
-  Ref all_ref(all);
+  Ref all_ref = Ref::steal(all);
   if (!all_ref) {
     all_ref.reset(PyList_New(0));
     if (!all_ref || PyObject_SetAttrString(module, "__all__", all_ref.get()) < 0) return false;
@@ -65,7 +65,7 @@ bool add_value(PyObject* module, PyObject* name, PyObject* value) {
 
 bool add_named(PyObject* module, const char* name, PyObject* value) {
   if (value == nullptr) return false;
-  Ref key(PyUnicode_FromString(name));
+  Ref key = Ref::steal(PyUnicode_FromString(name));
   return key && add_value(module, key.get(), value);
 }
 
@@ -74,11 +74,11 @@ bool add_type(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 bool add_parse(PyObject* module) {
-  Ref module_name(PyModule_GetNameObject(module));
+  Ref module_name = Ref::steal(PyModule_GetNameObject(module));
   if (!module_name) return false;
-  Ref function(PyCMethod_New(&parse_def, module, module_name.get(), nullptr));
+  Ref function = Ref::steal(PyCMethod_New(&parse_def, module, module_name.get(), nullptr));
   if (!function) return false;
-  Ref name(PyObject_GetAttrString(function.get(), "__name__"));
+  Ref name = Ref::steal(PyObject_GetAttrString(function.get(), "__name__"));
   if (!name) return false;
   if (!PyUnicode_Check(name.get())) {
     PyErr_SetString(PyExc_TypeError, "parse.__name__ must be a str");

@@ -36,7 +36,7 @@ bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out) {
     hint = 0;
   }
   out.reserve(static_cast<std::size_t>(std::min(hint, kMaxHooksHint)));
-  Ref iterator(PyObject_GetIter(hooks));
+  Ref iterator = Ref::steal(PyObject_GetIter(hooks));
   if (!iterator) return false;
   for (;;) {
     PyObject* item = nullptr;

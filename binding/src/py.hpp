@@ -12,11 +12,14 @@
 
 namespace mirtle_py {
 
-// An owned (strong) reference, released on every path.
+// An owned (strong) reference, released on every path.  Adopting a
+// reference is always said by name: Ref::steal(new_ref) takes over a new
+// reference, Ref::borrow(obj) takes a new one to a borrowed object.
 class Ref {
  public:
   Ref() = default;
-  explicit Ref(PyObject* owned) noexcept : obj_(owned) {}
+  [[nodiscard]] static Ref steal(PyObject* owned) noexcept { return Ref(owned); }
+  [[nodiscard]] static Ref borrow(PyObject* obj) noexcept { return Ref(Py_XNewRef(obj)); }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
   Ref(Ref&& other) noexcept : obj_(other.release()) {}
@@ -26,14 +29,13 @@ class Ref {
   }
   ~Ref() { Py_XDECREF(obj_); }
 
-  static Ref borrowed(PyObject* obj) noexcept { return Ref(Py_XNewRef(obj)); }
-
   PyObject* get() const noexcept { return obj_; }
   explicit operator bool() const noexcept { return obj_ != nullptr; }
   PyObject* release() noexcept { return std::exchange(obj_, nullptr); }
   void reset(PyObject* owned = nullptr) noexcept { Py_XSETREF(obj_, owned); }
 
  private:
+  explicit Ref(PyObject* owned) noexcept : obj_(owned) {}
   PyObject* obj_ = nullptr;
 };
 

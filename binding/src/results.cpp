@@ -198,7 +198,7 @@ PyObject* account_number(PyObject* self, void*) {
 
 PyObject* account_intervals(PyObject* self, void*) {
   const auto& intervals = reinterpret_cast<AccountObject*>(self)->record.intervals;
-  Ref list(PyList_New(static_cast<Py_ssize_t>(intervals.size())));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(intervals.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < intervals.size(); ++i) {
     PyObject* item = new_interval(intervals[i]);
@@ -499,7 +499,7 @@ constinit std::array<std::atomic<PyObject*>, 2> section_values{};
 
 // The type and both of its values, all complete before anyone sees them.
 PyObject* create_section_type() {
-  Ref type(create_type(&section_spec, true));
+  Ref type = Ref::steal(create_type(&section_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
   constexpr const char* kNames[2] = {"Document", "Account"};
@@ -507,7 +507,7 @@ PyObject* create_section_type() {
     auto* obj = alloc_plain<SectionTypeObject>(tp);
     if (obj == nullptr) return nullptr;
     obj->value = value;
-    Ref owned(reinterpret_cast<PyObject*>(obj));
+    Ref owned = Ref::steal(reinterpret_cast<PyObject*>(obj));
     if (!set_type_attr(tp, kNames[value], owned.get())) return nullptr;
   }
   // The type dict now holds the values for the rest of the process.
@@ -561,8 +561,8 @@ PyObject* new_document(mirtle::Document&& document) {
 }
 
 PyObject* new_statement(const StatementParts& parts) {
-  Ref header(parts.header), accounts(parts.accounts), documents(parts.documents),
-      warnings(parts.warnings);
+  Ref header = Ref::steal(parts.header), accounts = Ref::steal(parts.accounts),
+      documents = Ref::steal(parts.documents), warnings = Ref::steal(parts.warnings);
   PyTypeObject* type = statement_type();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
