@@ -43,7 +43,8 @@ bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out) {
     const int rc = PyIter_NextItem(iterator.get(), &item);
     if (rc < 0) return false;
     if (rc == 0) return true;
-    out.emplace_back(item);
+    Ref owned = Ref::steal(item);
+    out.emplace_back(std::move(owned));  // released by `owned` if this throws
   }
 }
 
