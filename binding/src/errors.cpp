@@ -30,7 +30,7 @@ constexpr std::array<ExceptionInfo, 5> kExceptions = {{
 
 constinit std::array<OnceSlot, 5> exception_slots{};
 
-PyObject* create_exception(ExceptionKind kind) {
+PyObject* create_exception(ExceptionKind kind) noexcept {
   PyObject* base = PyExc_Exception;
   if (kind != ExceptionKind::Parse) {
     base = exception_type(ExceptionKind::Parse);
@@ -223,7 +223,7 @@ PyGetSetDef detail_getsets[7][4] = {
     MIRTLE_DETAIL_GETSET1("message"),
 };
 
-PyObject* create_detail_type(std::size_t index) {
+PyObject* create_detail_type(std::size_t index) noexcept {
   const DetailInfo& info = kDetails[index];
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(detail_new)},
@@ -272,12 +272,20 @@ std::string syntax_message(const mirtle::ParseError& e) {
   return {};
 }
 
+// The exception classes are ordinary mutable classes: Python code may have
+// given one a __new__ that returns anything.  What is not an exception is
+// refused as a raise statement would refuse it.
 PyObject* new_exception(ExceptionKind kind, std::string_view message) {
   PyObject* type = exception_type(kind);
   if (type == nullptr) return nullptr;
-  Ref text = Ref::steal(new_str(message));
+  const Ref text = Ref::steal(new_str(message));
   if (!text) return nullptr;
-  return PyObject_CallOneArg(type, text.get());
+  Ref exc = Ref::steal(PyObject_CallOneArg(type, text.get()));
+  if (exc && !PyExceptionInstance_Check(exc.get())) {
+    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    return nullptr;
+  }
+  return exc.release();
 }
 
 PyObject* syntax_exception(mirtle::ParseError&& e) {
@@ -297,13 +305,13 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
 }  // namespace
 
 PyObject* exception_type(ExceptionKind kind) {
-  return exception_slots[static_cast<std::size_t>(kind)].get([kind] { return create_exception(kind); });
+  return exception_slots[static_cast<std::size_t>(kind)].get([kind]() noexcept { return create_exception(kind); });
 }
 
 PyTypeObject* detail_type(mirtle::SyntaxKind kind) {
   const auto index = static_cast<std::size_t>(kind);
   return reinterpret_cast<PyTypeObject*>(
-      detail_slots[index].get([index] { return create_detail_type(index); }));
+      detail_slots[index].get([index]() noexcept { return create_detail_type(index); }));
 }
 
 PyObject* exception_from(mirtle::ParseError error) {

@@ -16,8 +16,8 @@ PyObject* exception_type(ExceptionKind kind);
 // The detail class of a syntax error kind (borrowed), created on first use.
 PyTypeObject* detail_type(mirtle::SyntaxKind kind);
 
-// Returns the exception to raise for `error` (a new reference), or nullptr
-// with the error of a failed translation set.
+// Returns the exception instance to raise for `error` (a new reference), or
+// nullptr with the error of a failed translation set.
 PyObject* exception_from(mirtle::ParseError error);
 
 }  // namespace mirtle_py

@@ -1,7 +1,6 @@
 #include "hooks.hpp"
 
 #include <string>
-#include <vector>
 
 #include "convert.hpp"
 #include "results.hpp"
@@ -17,8 +16,8 @@ std::string lenient_utf8(PyObject* str) {
   PyErr_Clear();
   Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (bytes) {
-    Ref repaired = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()),
-                                      "replace"));
+    const Ref repaired = Ref::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
     if (repaired && str_utf8(repaired.get(), text)) return std::string(text);
   }
   PyErr_Clear();
@@ -60,42 +59,20 @@ bool item_text(PyObject* item, const char* what, std::string_view& out) {
   return str_utf8(item, out);
 }
 
-// Holds strong references to the items of a dict, taken in one pass.
-class DictSnapshot {
- public:
-  explicit DictSnapshot(PyObject* dict) {
-    Py_BEGIN_CRITICAL_SECTION(dict);
-    items_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)) * 2);
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-      items_.push_back(Py_NewRef(key));
-      items_.push_back(Py_NewRef(value));
-    }
-    Py_END_CRITICAL_SECTION();
-  }
-  DictSnapshot(const DictSnapshot&) = delete;
-  DictSnapshot& operator=(const DictSnapshot&) = delete;
-  ~DictSnapshot() {
-    for (PyObject* item : items_) Py_DECREF(item);
-  }
-  std::size_t pairs() const noexcept { return items_.size() / 2; }
-  PyObject* key(std::size_t i) const noexcept { return items_[2 * i]; }
-  PyObject* value(std::size_t i) const noexcept { return items_[2 * i + 1]; }
-
- private:
-  std::vector<PyObject*> items_;
-};
-
 // Replaces the section's attributes with the hook's dict, in its order.
+// The items are read from a private copy: the hook may have handed its dict
+// to another thread, and no C++ code runs inside a lock on the shared one.
 mirtle::HookOutcome write_back(PyObject* dict, mirtle::AttributeMap& attrs) {
-  const DictSnapshot snapshot(dict);
+  const Ref copy = Ref::steal(PyDict_Copy(dict));
+  if (!copy) return failure_from_pending();
   attrs.clear();
-  for (std::size_t i = 0; i < snapshot.pairs(); ++i) {
-    std::string_view key, value;
-    if (!item_text(snapshot.key(i), "keys", key) || !item_text(snapshot.value(i), "values", value))
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;  // borrowed from the copy, which nothing else can reach
+  while (PyDict_Next(copy.get(), &pos, &key, &value)) {
+    std::string_view key_text, value_text;
+    if (!item_text(key, "keys", key_text) || !item_text(value, "values", value_text))
       return failure_from_pending();
-    attrs.set(key, value);  // copies both texts
+    attrs.set(key_text, value_text);  // copies both texts
   }
   return mirtle::HookOutcome::ok();
 }
@@ -111,7 +88,8 @@ mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirt
 
   // The slot before the arguments lets the callee prepend `self` in place.
   PyObject* args[4] = {nullptr, section, attrs_dict.get(), header_dict.get()};
-  Ref result = Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  const Ref result =
+      Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
   return write_back(attrs_dict.get(), attrs);
 }

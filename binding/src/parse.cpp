@@ -98,9 +98,8 @@ PyObject* run(PyObject* statement, PyObject* hooks_arg) {
       hooks.empty() ? parse_detached(*input) : parse_with_hooks(hooks, *input);
   if (!result) return nullptr;
   if (!*result) {
-    PyObject* exc = exception_from(std::move(*result).error());
-    if (exc == nullptr) return nullptr;
-    PyErr_SetRaisedException(exc);
+    PyObject* exc = exception_from(std::move(*result).error());  // new, always an exception
+    if (exc != nullptr) PyErr_SetRaisedException(exc);               // steals it
     return nullptr;
   }
   return statement_from(std::move(*result).value());

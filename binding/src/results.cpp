@@ -384,7 +384,13 @@ PyType_Spec document_spec = {"builtins.Document", sizeof(DocumentObject), 0, kRe
 
 struct StatementObject {
   PyObject_HEAD
-  StatementParts parts;  // owns the four containers
+  mirtle::Encoding encoding;
+  PyObject* header;  // the four containers: strong references, nullptr once cleared
+  PyObject* accounts;
+  PyObject* documents;
+  PyObject* warnings;
+  Py_ssize_t document_count;  // as built, whatever later happens to the lists
+  Py_ssize_t warning_count;
 };
 
 StatementObject* as_statement(PyObject* self) { return reinterpret_cast<StatementObject*>(self); }
@@ -394,41 +400,56 @@ const char* encoding_name(mirtle::Encoding encoding) {
 }
 
 PyObject* statement_encoding(PyObject* self, void*) {
-  return PyUnicode_FromString(encoding_name(as_statement(self)->parts.encoding));
+  return PyUnicode_FromString(encoding_name(as_statement(self)->encoding));
 }
 
-// The stored containers: every read returns the same object.
+struct StatementMember {
+  const char* name;
+  PyObject* StatementObject::*slot;
+};
+
+constexpr std::array<StatementMember, 4> kStatementMembers = {{
+    {"header", &StatementObject::header},
+    {"accounts", &StatementObject::accounts},
+    {"documents", &StatementObject::documents},
+    {"warnings", &StatementObject::warnings},
+}};
+
+// The stored containers: every read returns the same object.  Once the
+// garbage collector has cleared a statement (Python code running in the
+// same collection can still reach it) they are gone, and reading one fails
+// as a cleared object member does in the interpreter's own types.
 PyObject* statement_member(PyObject* self, void* closure) {
-  PyObject* StatementParts::*member = nullptr;
-  switch (reinterpret_cast<std::uintptr_t>(closure)) {
-    case 0: member = &StatementParts::header; break;
-    case 1: member = &StatementParts::accounts; break;
-    case 2: member = &StatementParts::documents; break;
-    default: member = &StatementParts::warnings; break;
+  const auto& member = *static_cast<const StatementMember*>(closure);
+  PyObject* value = as_statement(self)->*member.slot;
+  if (value == nullptr) {
+    PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'", Py_TYPE(self)->tp_name, member.name);
+    return nullptr;
   }
-  return Py_NewRef(as_statement(self)->parts.*member);
+  return Py_NewRef(value);
 }
 
-#define MIRTLE_STATEMENT_MEMBER(name, index) \
-  {name, statement_member, nullptr, nullptr, reinterpret_cast<void*>(std::uintptr_t{index})}
+#define MIRTLE_STATEMENT_MEMBER(index)                                             \
+  {kStatementMembers[index].name, statement_member, nullptr, nullptr,              \
+   const_cast<StatementMember*>(&kStatementMembers[index])}
 
 PyGetSetDef statement_getset[] = {
     {"encoding", statement_encoding, nullptr, nullptr, nullptr},
-    MIRTLE_STATEMENT_MEMBER("header", 0),
-    MIRTLE_STATEMENT_MEMBER("accounts", 1),
-    MIRTLE_STATEMENT_MEMBER("documents", 2),
-    MIRTLE_STATEMENT_MEMBER("warnings", 3),
+    MIRTLE_STATEMENT_MEMBER(0),
+    MIRTLE_STATEMENT_MEMBER(1),
+    MIRTLE_STATEMENT_MEMBER(2),
+    MIRTLE_STATEMENT_MEMBER(3),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyObject* statement_repr(PyObject* self) {
-  const StatementParts& s = as_statement(self)->parts;
+  const StatementObject& s = *as_statement(self);
   return PyUnicode_FromFormat("Statement(encoding=\"%s\", documents=[...%zd], warnings=[...%zd])",
                               encoding_name(s.encoding), s.document_count, s.warning_count);
 }
 
 int statement_traverse(PyObject* self, visitproc visit, void* arg) {
-  const StatementParts& s = as_statement(self)->parts;
+  const StatementObject& s = *as_statement(self);
   Py_VISIT(Py_TYPE(self));
   Py_VISIT(s.header);
   Py_VISIT(s.accounts);
@@ -438,7 +459,7 @@ int statement_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int statement_clear(PyObject* self) {
-  StatementParts& s = as_statement(self)->parts;
+  StatementObject& s = *as_statement(self);
   Py_CLEAR(s.header);
   Py_CLEAR(s.accounts);
   Py_CLEAR(s.documents);
@@ -494,30 +515,27 @@ PyType_Slot section_slots[] = {
 PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 0, kResultFlags,
                             section_slots};
 
-// Written once, before the SectionType type is published.
+// Written once, just before the SectionType type is published; each holds
+// a strong reference that is never released.
 constinit std::array<std::atomic<PyObject*>, 2> section_values{};
 
 // The type and both of its values, all complete before anyone sees them.
-PyObject* create_section_type() {
+// A failure anywhere publishes nothing, so a later import starts afresh.
+PyObject* create_section_type() noexcept {
   Ref type = Ref::steal(create_type(&section_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
   constexpr const char* kNames[2] = {"Document", "Account"};
+  std::array<Ref, 2> values;
   for (std::uint8_t value = 0; value < 2; ++value) {
     auto* obj = alloc_plain<SectionTypeObject>(tp);
     if (obj == nullptr) return nullptr;
     obj->value = value;
-    Ref owned = Ref::steal(reinterpret_cast<PyObject*>(obj));
-    if (!set_type_attr(tp, kNames[value], owned.get())) return nullptr;
+    values[value] = Ref::steal(reinterpret_cast<PyObject*>(obj));
+    if (!set_type_attr(tp, kNames[value], values[value].get())) return nullptr;
   }
-  // The type dict now holds the values for the rest of the process.
-  for (std::uint8_t value = 0; value < 2; ++value) {
-    PyObject* dict = PyType_GetDict(tp);
-    if (dict == nullptr) return nullptr;
-    PyObject* obj = PyDict_GetItemString(dict, kNames[value]);  // borrowed
-    Py_DECREF(dict);
-    section_values[value].store(obj, std::memory_order_relaxed);
-  }
+  for (std::uint8_t value = 0; value < 2; ++value)
+    section_values[value].store(values[value].release(), std::memory_order_relaxed);
   return type.release();
 }
 
@@ -526,16 +544,16 @@ constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, s
 }  // namespace
 
 PyTypeObject* interval_type() {
-  return reinterpret_cast<PyTypeObject*>(interval_slot.get([] { return create_type(&interval_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(interval_slot.get([]() noexcept { return create_type(&interval_spec, false); }));
 }
 PyTypeObject* account_type() {
-  return reinterpret_cast<PyTypeObject*>(account_slot.get([] { return create_type(&account_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(account_slot.get([]() noexcept { return create_type(&account_spec, false); }));
 }
 PyTypeObject* document_type() {
-  return reinterpret_cast<PyTypeObject*>(document_slot.get([] { return create_type(&document_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(document_slot.get([]() noexcept { return create_type(&document_spec, false); }));
 }
 PyTypeObject* statement_type() {
-  return reinterpret_cast<PyTypeObject*>(statement_slot.get([] { return create_type(&statement_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(statement_slot.get([]() noexcept { return create_type(&statement_spec, false); }));
 }
 PyTypeObject* section_type_type() {
   return reinterpret_cast<PyTypeObject*>(section_slot.get(create_section_type));
@@ -560,18 +578,19 @@ PyObject* new_document(mirtle::Document&& document) {
   return reinterpret_cast<PyObject*>(self);
 }
 
-PyObject* new_statement(const StatementParts& parts) {
-  Ref header = Ref::steal(parts.header), accounts = Ref::steal(parts.accounts),
-      documents = Ref::steal(parts.documents), warnings = Ref::steal(parts.warnings);
+PyObject* new_statement(StatementParts&& parts) {
   PyTypeObject* type = statement_type();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  as_statement(self)->parts = parts;  // the object owns the references from here on
-  header.release();
-  accounts.release();
-  documents.release();
-  warnings.release();
+  StatementObject& s = *as_statement(self);
+  s.encoding = parts.encoding;
+  s.header = parts.header.release();  // the object owns the references from here on
+  s.accounts = parts.accounts.release();
+  s.documents = parts.documents.release();
+  s.warnings = parts.warnings.release();
+  s.document_count = parts.document_count;
+  s.warning_count = parts.warning_count;
   return self;
 }
 

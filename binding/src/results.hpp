@@ -18,20 +18,22 @@ PyTypeObject* section_type_type();
 // The one SectionType object of `kind` (borrowed), or nullptr with an error.
 PyObject* section_type_value(mirtle::SectionType kind);
 
-// New result objects; the records are moved in, texts stay UTF-8 until read.
+// New result objects (new references, or nullptr with an error set); the
+// records are moved in, texts stay UTF-8 until read.
 PyObject* new_account(mirtle::Account&& account);
 PyObject* new_document(mirtle::Document&& document);
 
-// The Statement's parts, each a new reference that new_statement steals.
+// The Statement's parts; new_statement takes over the four containers.
 struct StatementParts {
   mirtle::Encoding encoding;
-  PyObject* header;
-  PyObject* accounts;
-  PyObject* documents;
-  PyObject* warnings;
+  Ref header;
+  Ref accounts;
+  Ref documents;
+  Ref warnings;
   Py_ssize_t document_count;
   Py_ssize_t warning_count;
 };
-PyObject* new_statement(const StatementParts& parts);
+// A new Statement, or nullptr with an error set (the parts are released).
+PyObject* new_statement(StatementParts&& parts);
 
 }  // namespace mirtle_py
