@@ -423,7 +423,7 @@ PyObject* statement_member(PyObject* self, void* closure) {
   const auto& member = *static_cast<const StatementMember*>(closure);
   PyObject* value = as_statement(self)->*member.slot;
   if (value == nullptr) {
-    PyErr_Format(PyExc_AttributeError, "'%s' object has no attribute '%s'", Py_TYPE(self)->tp_name, member.name);
+    PyErr_Format(PyExc_AttributeError, "'%T' object has no attribute '%s'", self, member.name);
     return nullptr;
   }
   return Py_NewRef(value);
