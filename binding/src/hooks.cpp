@@ -1,5 +1,6 @@
 #include "hooks.hpp"
 
+#include <new>
 #include <string>
 
 #include "convert.hpp"
@@ -8,41 +9,42 @@
 namespace mirtle_py {
 namespace {
 
+// Clears the pending error.  Running out of memory while a hook's failure
+// is described becomes std::bad_alloc, which the adapter reports as a bare
+// MemoryError rather than a description with parts missing.
+void clear_error() {
+  const bool out_of_memory = PyErr_ExceptionMatches(PyExc_MemoryError);
+  PyErr_Clear();
+  if (out_of_memory) throw std::bad_alloc();
+}
+
 // The UTF-8 text of a str; lone surrogates, which have none, become one
 // U+FFFD per byte of their surrogate-passing encoding.
 std::string lenient_utf8(PyObject* str) {
   std::string_view text;
   if (str_utf8(str, text)) return std::string(text);
-  PyErr_Clear();
-  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  clear_error();
+  const Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (bytes) {
     const Ref repaired = Ref::steal(
         PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
     if (repaired && str_utf8(repaired.get(), text)) return std::string(text);
   }
-  PyErr_Clear();
+  clear_error();
   return "<unrepresentable text>";
 }
 
 // "QualName: str(e)" for the pending exception, which this clears.
 std::string describe_pending_exception() {
-  Ref exc = Ref::steal(PyErr_GetRaisedException());
-  std::string message = "<unknown exception>";
-  if (!exc) return message;
-  Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(exc.get())));
-  if (qualname) {
-    message = lenient_utf8(qualname.get());
-  } else {
-    PyErr_Clear();
-  }
+  const Ref exc = Ref::steal(PyErr_GetRaisedException());
+  if (!exc) return "<unknown exception>";
+  const Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(exc.get())));
+  if (!qualname) clear_error();
+  const Ref text = Ref::steal(PyObject_Str(exc.get()));
+  if (!text) clear_error();
+  std::string message = qualname ? lenient_utf8(qualname.get()) : "<unknown exception>";
   message += ": ";
-  Ref text = Ref::steal(PyObject_Str(exc.get()));
-  if (text) {
-    message += lenient_utf8(text.get());
-  } else {
-    PyErr_Clear();
-    message += "<exception str() failed>";
-  }
+  message += text ? lenient_utf8(text.get()) : "<exception str() failed>";
   return message;
 }
 
