@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "mirtle/values.hpp"
 
@@ -177,6 +178,12 @@ PyType_Slot interval_slots[] = {
 };
 PyType_Spec interval_spec = {"builtins.Interval", sizeof(IntervalObject), 0, kResultFlags,
                              interval_slots};
+
+// The records are placed into freshly allocated objects: nothing may throw
+// between the allocation and the return of the new reference.
+static_assert(std::is_nothrow_copy_constructible_v<mirtle::Interval>);
+static_assert(std::is_nothrow_move_constructible_v<mirtle::Account>);
+static_assert(std::is_nothrow_move_constructible_v<mirtle::Document>);
 
 PyObject* new_interval(const mirtle::Interval& record) noexcept {
   auto* self = alloc_plain<IntervalObject>(interval_type());
