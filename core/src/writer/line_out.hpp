@@ -69,6 +69,8 @@ class Windows1251Table {
     if (cp >= kHighStart && cp < kHighEnd) return high_[cp - kHighStart];
     return 0;
   }
+  // The byte of U+0400 + `offset`, offset 0..127; 0 when it has none.
+  unsigned char byte_of_cyrillic(unsigned offset) const noexcept { return low_[0x400 - 0x80 + offset]; }
 
  private:
   // The high half maps into U+0080..U+045F, U+0490..U+0491 and
