@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "parser/model/line.hpp"
+#include "mirtle/vocabulary.hpp"
 #include "text/decode.hpp"
 #include "text/unicode.hpp"
 
@@ -120,8 +120,9 @@ bool equals_ignoring_ascii_case(std::string_view a, std::string_view lower) noex
 }
 
 constexpr std::array<std::string_view, kFixedCount - kDocFieldCount> kOwnTexts = {
-    "ДатаНачала",       "ДатаКонца",       "РасчСчет",          "НачальныйОстаток",
-    "ВсегоПоступило",   "ВсегоСписано",    "КонечныйОстаток",   "Кодировка",
+    account_key::kDateStart,    account_key::kDateEnd,      account_key::kNumber,
+    account_key::kStartAmount,  account_key::kTotalIncome,  account_key::kTotalExpense,
+    account_key::kEndAmount,    "Кодировка",
     keyword::kExchange, keyword::kAccountStart, keyword::kAccountEnd, keyword::kDocumentStart,
     keyword::kDocumentEnd, keyword::kFileEnd,
 };
@@ -169,7 +170,11 @@ std::string_view encoding_name(Encoding encoding) noexcept {
 
 Windows1251Table::Windows1251Table() noexcept {
   for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
-    const char32_t cp = text::windows1251(static_cast<unsigned char>(byte));
+    const char in = static_cast<char>(byte);
+    unsigned char utf8[4];
+    const std::size_t length = text::decode_windows1251(std::string_view(&in, 1), reinterpret_cast<char*>(utf8));
+    char32_t cp = 0;
+    decode_sequence(utf8, utf8 + length, cp);  // the reader's table gives well-formed UTF-8
     if (cp < kLowEnd) {
       low_[cp - 0x80] = static_cast<unsigned char>(byte);
     } else {

@@ -1,8 +1,8 @@
 // The one place where a writer refusal becomes text.
 #include <cstdio>
 
-#include "mirtle/values.hpp"
 #include "mirtle/writer.hpp"
+#include "text/quote.hpp"
 #include "text/unicode.hpp"
 
 namespace mirtle {
