@@ -263,8 +263,7 @@ int check_round_trip(const Statement& s, const std::string& why) {
     EXPECT_TRUE(back->warnings.empty());
     EXPECT_EQ(records(*back), records(s));
     auto again = write_statement(*back, options);
-    EXPECT_TRUE(again);
-    if (again) EXPECT_EQ(*again, *written);
+    EXPECT_TRUE(again && *again == *written);
     ++written_forms;
   }
   return written_forms;
