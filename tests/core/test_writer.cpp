@@ -93,10 +93,6 @@ TEST(Writer, Refusals) {
   RawStatement no_section = raw({{1, "А", "1"}}, {});
   no_section.sections.clear();
   Statement all_warnings = parsed("1CClientBankExchange\nСекцияДокумент=x\nНомер=1\nКонецДокумента\nКонецФайла\n");
-  Statement accounts = parsed(
-      "1CClientBankExchange\nСекцияРасчСчет\nРасчСчет=1\nДатаНачала=01.01.2024\nНачальныйОстаток=1\nКонецРасчСчет\n"
-      "СекцияРасчСчет\nРасчСчет=2\nДатаНачала=01.01.2024\nНачальныйОстаток=1\nКонецРасчСчет\n"
-      "СекцияРасчСчет\nРасчСчет=2\nДатаНачала=01.02.2024\nНачальныйОстаток=1\nКонецРасчСчет\nКонецФайла\n");
   auto changed = [&](auto change) {
     Statement s = parsed(
         "1CClientBankExchange\nСекцияРасчСчет\nРасчСчет=1\nДатаНачала=01.01.2024\nНачальныйОстаток=1\nКонецРасчСчет\n"
@@ -174,7 +170,6 @@ TEST(Writer, Refusals) {
       {changed([](Statement& s) { s.accounts[1].intervals[0].total_income = Decimal{1, 0, 29, false}; }), cp1251,
        sec1a + "\"ВсегоПоступило\": the amount has a scale above 28 or is a negative zero", "scale 29"},
   };
-  (void)accounts;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     std::string out = "kept";
@@ -375,24 +370,6 @@ TEST(RoundTrip, RandomStatements) {
   // The pools must leave most statements writable, or the property proves little.
   EXPECT_GT(written, statements);
   std::printf("%d statements, %d of their %d forms written\n", statements, written, 4 * statements);
-}
-
-// The stream path, from records: a Statement written directly and through the sections it makes
-// gives the same text.
-TEST(RoundTrip, StreamMatchesRecords) {
-  const Statement s = parsed(kStatement);
-  RawStatement stream;
-  for (const auto& [k, v] : s.header.entries()) stream.header.push_back({0, k, v});
-  RawSection section{SectionType::Document, "Платежное поручение", 0, 0, {}};
-  for (std::string_view line = kMinimalDocument; !line.empty();) {
-    const std::size_t eq = line.find('='), lf = line.find('\n');
-    section.attributes.push_back({0, std::string(line.substr(0, eq)), std::string(line.substr(eq + 1, lf - eq - 1))});
-    line.remove_prefix(lf + 1);
-  }
-  stream.sections.push_back(section);
-  auto from_stream = write_sections(stream, kUtf8Lf);
-  ASSERT_TRUE(from_stream);
-  EXPECT_EQ(records(parsed(*from_stream)), records(s));
 }
 
 }  // namespace

@@ -99,7 +99,9 @@ struct WriteError {
 std::string message(const WriteError& error);
 
 // Appends the statement's text to `out`.  On failure `out` is left as it
-// was.  Allocates only to grow `out` (and a fixed amount per call); throws
+// was.  Allocates nothing per line: only to grow `out`, a fixed amount per
+// call, and on the records path one array to find repeated account numbers
+// (and one per run of more than 16 intervals with one start date).  Throws
 // only std::bad_alloc.
 Result<Ok, WriteError> write_statement(const Statement& statement, const WriteOptions& options,
                                        std::string& out);

@@ -197,8 +197,8 @@ LineOut::LineOut(const WriteOptions& options, std::string& out, bool check_utf8_
   std::array<std::size_t, kFixedCount + 1> offsets{};
   for (std::size_t i = 0; i < kFixedCount; ++i) {
     storage_.append(fixed_text(static_cast<Fixed>(i)));
-    const auto encoded = encode_in_place(storage_, offsets[i], table_);
-    (void)encoded;  // the fixed texts are Cyrillic and ASCII only
+    // Cannot be refused: the fixed texts are Cyrillic letters and ASCII.
+    static_cast<void>(encode_in_place(storage_, offsets[i], table_));
     offsets[i + 1] = storage_.size();
   }
   for (std::size_t i = 0; i < kFixedCount; ++i)
