@@ -1,0 +1,204 @@
+"""The tool's output formats read back by Python's json and csv modules, its
+exit statuses, and its behaviour with bad files, outputs and usage."""
+
+import csv
+import io
+import json
+import os
+import subprocess
+
+import pytest
+
+from conftest import SRC, TOOL, account, doc, run, statement
+
+EXAMPLES = sorted((SRC / "examples").glob("*.txt"))
+DOC_COLUMNS = 53
+
+
+def json_of(path):
+    result = run("json", path)
+    assert result.returncode == 0, result.stderr
+    return result.stdout, json.loads(result.stdout)
+
+
+@pytest.mark.parametrize("path", EXAMPLES + ["generated"], ids=lambda p: getattr(p, "name", p))
+def test_json_is_compact_python_json(path, generated):
+    """The text is exactly what json.dumps writes for the object it holds."""
+    text, obj = json_of(generated if path == "generated" else path)
+    assert list(obj) == ["encoding", "header", "accounts", "documents", "warnings"]
+    assert text.decode() == json.dumps(obj, ensure_ascii=False, separators=(",", ":")) + "\n"
+
+
+ESCAPES = [  # (value in the file, why)
+    ("a\"b\\c", "quote and backslash"),
+    ("tab\there\x01\x1f\x0b\x0c\x08", "control characters: short forms and \\u00xx"),
+    ("\x7f ё € \u2028 𝄞", "DEL, non-ASCII and line separator stay raw"),
+    ("", "empty value"),
+]
+
+
+@pytest.mark.parametrize("value,why", ESCAPES, ids=[w for _, w in ESCAPES])
+def test_json_escapes_like_python(write, value, why):
+    data = statement(doc(НазначениеПлатежа=value), header={"Кодировка": "UTF-8", "Ключ": value})
+    text, obj = json_of(write(data))
+    assert obj["documents"][0]["purpose"] == value
+    assert obj["header"]["Ключ"] == value
+    assert text.decode() == json.dumps(obj, ensure_ascii=False, separators=(",", ":")) + "\n"
+
+
+def test_json_values_and_nulls(write):
+    data = statement(account(ВсегоПоступило=None, НачальныйОстаток="1e3"), doc(Сумма="100.5", ПолучательКПП=""),
+                     doc(Номер=None))
+    _, obj = json_of(write(data))
+    interval = obj["accounts"]["40702810900000000001"][0]
+    assert interval == {"date_start": "2024-03-01", "date_end": "2024-03-31", "start_amount": "1000",
+                        "end_amount": "101249.50", "total_income": None, "total_expense": "250.50"}
+    document = obj["documents"][0]
+    assert len(document) == DOC_COLUMNS
+    assert (document["amount"], document["payee_kpp"], document["counterparty_kpp"]) == ("100.5", "", None)
+    assert obj["warnings"] == [{"lineno": last_line(data, "КонецДокумента"), "message": "missing field `Номер`"}]
+
+
+def last_line(data, text):
+    """The number of the last line that is `text`."""
+    lines = data.decode().split("\n")
+    return len(lines) - lines[::-1].index(text)
+
+
+@pytest.mark.parametrize("excel", [False, True], ids=["rfc4180", "excel"])
+def test_csv_matches_json(generated, excel):
+    """Every CSV row is the JSON document with null as an empty field."""
+    _, obj = json_of(generated)
+    result = run("csv", *(["--excel"] if excel else []), generated)
+    assert result.returncode == 0, result.stderr
+    raw = result.stdout
+    assert raw.startswith(b"\xef\xbb\xbf") == excel
+    assert raw.endswith(b"\r\n") and b"\n" not in raw.replace(b"\r\n", b"")
+    rows = list(csv.reader(io.StringIO(raw.decode("utf-8-sig"), newline=""), delimiter=";" if excel else ","))
+    assert rows[0] == list(obj["documents"][0])
+    assert rows[1:] == [["" if v is None else v for v in d.values()] for d in obj["documents"]]
+
+
+def test_csv_quotes_only_what_needs_it(write):
+    data = statement(doc(НазначениеПлатежа='a,b "c" d;e', Номер="N1"))
+    rows = {}
+    for delimiter, flag in ((",", []), (";", ["--excel"])):
+        out = run("csv", *flag, write(data)).stdout.decode("utf-8-sig")
+        assert out.split("\r\n")[1].startswith(f"N1{delimiter}")  # plain fields stay unquoted
+        rows[delimiter] = list(csv.reader(io.StringIO(out, newline=""), delimiter=delimiter))[1]
+    assert rows[","][4] == rows[";"][4] == 'a,b "c" d;e'
+
+
+def test_csv_accounts(generated):
+    _, obj = json_of(generated)
+    rows = list(csv.reader(io.StringIO(run("csv", "--accounts", generated).stdout.decode(), newline="")))
+    assert rows[0] == ["account", "date_start", "date_end", "start_amount", "end_amount", "total_income",
+                       "total_expense"]
+    expected = [[number, *("" if v is None else v for v in i.values())]
+                for number, intervals in obj["accounts"].items() for i in intervals]
+    assert rows[1:] == expected and expected
+
+
+def test_show_summary(write):
+    data = statement(account(НачальныйОстаток="1234567.8"), doc(Сумма="98765.43", НазначениеПлатежа="Оплата " * 20),
+                     doc(Номер=None))
+    result = run("show", write(data), env={**os.environ, "COLUMNS": "100"})
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.decode().splitlines()
+    assert "  Encoding  utf-8" in lines and "  Sender    Бухгалтерия" in lines
+    assert any("01.03.2024–31.03.2024" in l and "1 234 567.8" in l and "101 249.50" in l for l in lines)
+    row = next(l for l in lines if l.startswith("  17 "))
+    assert "05.03.2024" in row and "98 765.43" in row and len(row) <= 100 and row.endswith("…")
+    assert lines[-2:] == ["Warnings: 1", f"  line {last_line(data, 'КонецДокумента')}: missing field `Номер`"]
+
+
+CHECKS = [  # (statement, check output after "FILE", why)
+    (statement(doc()), "", "sound statement"),
+    (b"", ": error: Input is empty", "empty input"),
+    (b"hello\n", ": error: Input is not a 1C statement", "not a statement"),
+    (statement(doc(), end=False), ": error: Statement is not finished", "no end"),
+    (statement(["abc"]), ":6: error: Unrecognized line: 'abc'", "line without ="),
+    (statement(account(ДатаНачала=None)), ":13: error: Account parse error: missing field `ДатаНачала`",
+     "bad account"),
+    (statement(doc(Номер=None)), ":18: warning: missing field `Номер`", "broken document: a warning"),
+]
+
+
+@pytest.mark.parametrize("data,expected,why", CHECKS, ids=[c[2] for c in CHECKS])
+def test_check_reports(write, data, expected, why):
+    path = write(data)
+    result = run("check", path)
+    assert result.stdout.decode() == (f"{path}{expected}\n" if expected else "")
+    assert result.returncode == (1 if "error" in expected else 0)
+    assert run("check", "--strict", path).returncode == (0 if not expected else 1)
+
+
+def test_check_many_files_in_argument_order(write):
+    """Reports come in argument order whichever thread finishes first."""
+    big = statement(*[doc(Номер=str(i)) for i in range(3000)], doc(Номер=None))
+    paths = [write(big if i % 3 == 0 else statement(["bad"] if i % 2 else doc())) for i in range(24)]
+    expected = []
+    for i, p in enumerate(paths):
+        if i % 3 == 0:
+            expected.append(f"{p}:{last_line(big, 'КонецДокумента')}: warning: missing field `Номер`")
+        elif i % 2:
+            expected.append(f"{p}:6: error: Unrecognized line: 'bad'")
+    for jobs in ("1", "4"):
+        result = run("check", "-j", jobs, *paths)
+        assert result.stdout.decode().splitlines() == expected
+        assert result.returncode == 1
+
+
+def test_stdin_and_missing_files(tmp_path):
+    data = statement(doc())
+    assert run("json", "-", stdin=data).stdout == run("json", "-", stdin=data).stdout != b""
+    result = run("check", tmp_path / "none.txt", tmp_path, "-", stdin=b"")
+    assert result.stdout.decode().splitlines() == [
+        f"{tmp_path / 'none.txt'}: error: No such file or directory", f"{tmp_path}: error: Is a directory",
+        "<stdin>: error: Input is empty"]
+    for command in ("show", "json", "csv"):
+        result = run(command, tmp_path / "none.txt")
+        assert (result.returncode, result.stdout) == (1, b"")
+        assert result.stderr.decode() == f"mirtle: {tmp_path / 'none.txt'}: No such file or directory\n"
+
+
+def test_parse_error_of_export_names_the_line(write):
+    path = write(statement(["abc"]))
+    for command in ("show", "json", "csv"):
+        result = run(command, path)
+        assert (result.returncode, result.stdout) == (1, b"")
+        assert result.stderr.decode() == f"{path}:6: error: Unrecognized line: 'abc'\n"
+
+
+USAGE = [  # (arguments, why)
+    ([], "no subcommand"),
+    (["json"], "missing FILE"),
+    (["frobnicate", "x"], "unknown subcommand"),
+    (["csv", "--bogus", "x"], "unknown option"),
+    (["check", "-j", "0", "x"], "jobs out of range"),
+    (["show", "a", "b"], "two files for show"),
+]
+
+
+@pytest.mark.parametrize("args,why", USAGE, ids=[u[1] for u in USAGE])
+def test_bad_usage_exits_2(args, why):
+    result = run(*args)
+    assert result.returncode == 2 and result.stdout == b"" and result.stderr
+
+
+@pytest.mark.parametrize("args", [["--help"], ["--version"], *([c, "--help"] for c in ("show", "json", "csv", "check"))])
+def test_help_and_version(args):
+    result = run(*args)
+    assert result.returncode == 0 and result.stdout.startswith(b"mirtle" if args == ["--version"] else b"")
+    assert result.stdout
+
+
+def test_output_failures(generated):
+    """A full disk is an error naming the output; a reader that went away is not."""
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run([TOOL, "json", generated], stdout=full, capture_output=False,
+                                stderr=subprocess.PIPE, timeout=60)
+    assert (result.returncode, result.stderr) == (1, b"mirtle: standard output: No space left on device\n")
+    shell = subprocess.run(f"'{TOOL}' csv '{generated}' | head -c 10 >/dev/null; echo ${{PIPESTATUS[0]}}",
+                           shell=True, executable="/bin/bash", capture_output=True, timeout=60)
+    assert (shell.stdout, shell.stderr) == (b"0\n", b"")
