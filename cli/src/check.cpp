@@ -12,7 +12,7 @@
 
 #include "commands.hpp"
 #include "common.hpp"
-#include "progress.hpp"
+#include "mirtle/sections.hpp"
 
 namespace mirtle_cli {
 
@@ -24,6 +24,23 @@ struct Report {
   bool warned = false;
 };
 
+// Keeps the warnings and lets the records go: checking needs no documents.
+class WarningSink final : public mirtle::RecordSink {
+ public:
+  WarningSink(Report& report, const std::string& name) : report_(report), name_(name) {}
+  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
+  void on_interval(std::string_view, mirtle::Interval&&, mirtle::LineNo) override {}
+  void on_document(mirtle::Document&&, mirtle::LineNo) override {}
+  void on_warning(mirtle::Warning&& warning) override {
+    report_.text += warning_line(name_, warning);
+    report_.warned = true;
+  }
+
+ private:
+  Report& report_;
+  const std::string& name_;
+};
+
 Report check_file(const std::string& path) {
   Report report;
   Input input;
@@ -33,14 +50,13 @@ Report check_file(const std::string& path) {
     report.failed = true;
     return report;
   }
-  mirtle::ParseResult result = mirtle::parse_statement({}, input.bytes());
+  WarningSink sink(report, input.name());
+  const auto result = mirtle::parse_records({}, input.bytes(), sink);
   if (!result) {
+    // An error ends the file's report: the warnings before it do not count.
     report.text = diagnostic(input.name(), result.error());
     report.failed = true;
-    return report;
   }
-  for (const mirtle::Warning& warning : result->warnings) report.text += warning_line(input.name(), warning);
-  report.warned = !result->warnings.empty();
   return report;
 }
 

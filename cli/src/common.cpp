@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "mirtle/message.hpp"
+#include "mirtle/vocabulary.hpp"
 #include "progress.hpp"
 
 namespace mirtle_cli {
@@ -24,9 +25,7 @@ void complain(std::string_view text) {
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
-std::string_view encoding_name(mirtle::Encoding encoding) noexcept {
-  return encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8";
-}
+std::string_view encoding_name(mirtle::Encoding encoding) noexcept { return mirtle::name(encoding); }
 
 bool open_input(const std::string& path, Input& input) {
   std::string error;

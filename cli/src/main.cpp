@@ -41,11 +41,9 @@ void define_show(CLI::App& app, Commands& c) {
 void define_json(CLI::App& app, Commands& c) {
   c.json_app = app.add_subcommand("json", "The statement as one JSON object on standard output");
   c.json_app->add_option("FILE", c.json.file, kFileHelp)->required();
-#if MIRTLE_CLI_STREAMS
   auto* lines = c.json_app->add_flag("--lines", c.json.lines, "JSON Lines: one document per line, streamed");
   c.json_app->add_flag("--raw", c.json.raw, "every header and section attribute in file order, with line numbers")
       ->excludes(lines);
-#endif
 }
 
 void define_csv(CLI::App& app, Commands& c) {
@@ -64,7 +62,7 @@ void define_check(CLI::App& app, Commands& c) {
       ->check(CLI::Range(1u, 1024u));
 }
 
-#if MIRTLE_CLI_STREAMS
+#if MIRTLE_CLI_CONVERT
 void define_convert(CLI::App& app, Commands& c) {
   c.convert_app = app.add_subcommand("convert", "Re-write a statement, losslessly, in another encoding or line ending");
   c.convert_app->add_option("FILE", c.convert.file, kFileHelp)->required();
@@ -79,11 +77,9 @@ void define_convert(CLI::App& app, Commands& c) {
 
 int dispatch(const Commands& c) {
   if (c.show_app->parsed()) return run_show(c.show);
-#if MIRTLE_CLI_STREAMS
   if (c.json_app->parsed()) return run_json(c.json);
+#if MIRTLE_CLI_CONVERT
   if (c.convert_app->parsed()) return run_convert(c.convert);
-#else
-  if (c.json_app->parsed()) return run_json_statement(c.json);
 #endif
   if (c.csv_app->parsed()) return run_csv(c.csv);
   if (c.check_app->parsed()) return run_check(c.check);
@@ -100,7 +96,7 @@ int run(int argc, char** argv) {
   define_json(app, commands);
   define_csv(app, commands);
   define_check(app, commands);
-#if MIRTLE_CLI_STREAMS
+#if MIRTLE_CLI_CONVERT
   define_convert(app, commands);
 #endif
   try {

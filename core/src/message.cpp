@@ -1,14 +1,13 @@
 #include "mirtle/message.hpp"
 
-#include <array>
+#include <initializer_list>
+#include <string_view>
+
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle {
 
 namespace {
-
-constexpr std::array<std::string_view, 6> kContextNames = {
-    "header", "document", "account", "finished", "init", "read_next_section",
-};
 
 std::string concat(std::initializer_list<std::string_view> parts) {
   std::size_t size = 0;
@@ -20,7 +19,7 @@ std::string concat(std::initializer_list<std::string_view> parts) {
 }
 
 std::string describe_syntax(const ParseError& e) {
-  const std::string_view context = context_name(e.context);
+  const std::string_view context = name(e.context);
   switch (e.syntax) {
     case SyntaxKind::UnexpectedSection:
       return concat({"Unexpected section '", e.text, "' in context '", context, "'"});
@@ -41,11 +40,6 @@ std::string describe_syntax(const ParseError& e) {
 }
 
 }  // namespace
-
-std::string_view context_name(ParserContext context) noexcept {
-  const auto index = static_cast<std::size_t>(context);
-  return index < kContextNames.size() ? kContextNames[index] : std::string_view{};
-}
 
 std::string describe(const ParseError& error) {
   switch (error.kind) {

@@ -202,3 +202,45 @@ def test_output_failures(generated):
     shell = subprocess.run(f"'{TOOL}' csv '{generated}' | head -c 10 >/dev/null; echo ${{PIPESTATUS[0]}}",
                            shell=True, executable="/bin/bash", capture_output=True, timeout=60)
     assert (shell.stdout, shell.stderr) == (b"0\n", b"")
+
+
+def test_json_lines_streams_the_documents(generated):
+    """The streamed documents are the statement's, line for line; warnings go to standard error."""
+    _, obj = json_of(generated)
+    result = run("json", "--lines", generated)
+    assert result.returncode == 0
+    lines = result.stdout.decode().splitlines()
+    assert lines == [json.dumps(d, ensure_ascii=False, separators=(",", ":")) for d in obj["documents"]]
+    assert result.stderr.decode().splitlines() == [
+        f"{generated}:{w['lineno']}: warning: {w['message']}" for w in obj["warnings"]] != []
+
+
+def test_json_lines_keeps_what_came_before_an_error(write):
+    path = write(statement(doc(Номер="1"), doc(Номер="2"), ["abc"]))
+    result = run("json", "--lines", path)
+    assert [json.loads(l)["doc_number"] for l in result.stdout.splitlines()] == ["1", "2"]
+    assert (result.returncode, result.stderr.decode()) == (1, f"{path}:34: error: Unrecognized line: 'abc'\n")
+
+
+@pytest.mark.parametrize("path", EXAMPLES + ["generated"], ids=lambda p: getattr(p, "name", p))
+def test_json_raw_is_every_line_of_the_file(path, generated):
+    """Each attribute names its line, and that line holds the key and the value; nothing is left out."""
+    path = generated if path == "generated" else path
+    result = run("json", "--raw", path)
+    assert result.returncode == 0
+    obj = json.loads(result.stdout)
+    assert result.stdout.decode() == json.dumps(obj, ensure_ascii=False, separators=(",", ":")) + "\n"
+    text = path.read_bytes().decode(obj["encoding"])
+    lines = [l.strip() for l in text.lstrip("\ufeff").splitlines()]
+    seen = set()
+    for lineno, key, value in obj["header"] + [a for s in obj["sections"] for a in s["attributes"]]:
+        assert lines[lineno - 1].partition("=")[0].strip() == key
+        assert lines[lineno - 1].partition("=")[2].strip() == value
+        seen.add(lineno)
+    for s in obj["sections"]:
+        assert lines[s["start_line"] - 1].startswith("СекцияДокумент" if s["kind"] == "document" else "СекцияРасчСчет")
+        assert lines[s["end_line"] - 1] in ("КонецДокумента", "КонецРасчСчет")
+        if s["kind"] == "document":
+            assert lines[s["start_line"] - 1].partition("=")[2].strip() == s["doc_type"]
+        seen.update((s["start_line"], s["end_line"]))
+    assert seen | {1, len(lines)} == {i + 1 for i, l in enumerate(lines) if l}

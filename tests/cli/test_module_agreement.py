@@ -37,7 +37,8 @@ DAMAGED = [
     (statement(account(ДатаНачала="31.02.2024")), "impossible date"),
     (statement(["СекцияРасчСчет", "КонецФайла"]), "file ends in a section"),
     (statement(doc(Сумма="abc"), doc(Номер=None), doc(Дата="")), "documents that cannot be built"),
-    ("1CClientBankExchange\nКлюч=Значение ё\nСекцияДокумент=Х\nНомер=1\nКонецФайла\n".encode("cp1251"), "cp1251"),
+    ("1CClientBankExchange\nКлюч=Значение ё\nСекцияДокумент=Х\nНомер=1\nКонецДокумента\nКонецФайла\n"
+     .encode("cp1251"), "cp1251"),
 ]
 
 

@@ -3,14 +3,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "mirtle/error.hpp"
 
 namespace mirtle {
-
-// "header", "document", "account", "finished", "init", "read_next_section".
-std::string_view context_name(ParserContext context) noexcept;
 
 // The message of an error: "Input is empty", "Unrecognized line: 'abc'",
 // "Unexpected section 'КонецФайла' in context 'header'" and so on.  Line
