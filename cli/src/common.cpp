@@ -19,6 +19,11 @@ std::string warning_line(std::string_view file, const mirtle::Warning& warning) 
   return fmt::format("{}:{}: warning: {}\n", file, warning.lineno, warning.message);
 }
 
+void report_parse_error(std::string_view file, const mirtle::ParseError& error) {
+  const std::string text = diagnostic(file, error);
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
 void complain(std::string_view text) {
   const std::string line = fmt::format("mirtle: {}\n", text);
   // Nothing more can be done when standard error itself fails.
@@ -43,8 +48,7 @@ bool parse_input(const Input& input, mirtle::Statement& statement) {
   mirtle::ParseResult result = mirtle::parse_statement(active, input.bytes());
   progress.done();
   if (!result) {
-    const std::string text = diagnostic(input.name(), result.error());
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    report_parse_error(input.name(), result.error());
     return false;
   }
   statement = std::move(result).value();

@@ -20,6 +20,9 @@ std::string diagnostic(std::string_view file, const mirtle::ParseError& error);
 // "FILE:LINE: warning: MESSAGE" with its end of line.
 std::string warning_line(std::string_view file, const mirtle::Warning& warning);
 
+// The diagnostic of a failed parse on standard error.
+void report_parse_error(std::string_view file, const mirtle::ParseError& error);
+
 // "mirtle: TEXT" on standard error.
 void complain(std::string_view text);
 

@@ -80,8 +80,7 @@ int run_convert(const ConvertOptions& options) {
   if (!open_input(options.file, input)) return kFailure;
   auto raw = mirtle::read_sections(input.bytes());
   if (!raw) {
-    const std::string text = diagnostic(input.name(), raw.error());
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    report_parse_error(input.name(), raw.error());
     return kFailure;
   }
   const mirtle::WriteOptions write = write_options(options, raw->encoding);

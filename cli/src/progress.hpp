@@ -8,6 +8,9 @@
 
 namespace mirtle_cli {
 
+// How often `word` occurs in `text`, without overlaps.
+std::uint64_t count_occurrences(std::string_view text, std::string_view word) noexcept;
+
 class Progress {
  public:
   // Enabled when standard error is a terminal and `input` is long enough

@@ -60,8 +60,7 @@ int run_json_lines(const JsonOptions& options) {
     if (!parsed) {
       // What was already written stays: the documents before the error are sound.
       const int written = finish(out);
-      const std::string text = diagnostic(input.name(), parsed.error());
-      [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+      report_parse_error(input.name(), parsed.error());
       return written == kSuccess ? kFailure : written;
     }
   } catch (const OutputStopped&) {
@@ -103,8 +102,7 @@ int run_json_raw(const JsonOptions& options) {
   if (!open_input(options.file, input)) return kFailure;
   auto raw = mirtle::read_sections(input.bytes());
   if (!raw) {
-    const std::string text = diagnostic(input.name(), raw.error());
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    report_parse_error(input.name(), raw.error());
     return kFailure;
   }
   Output out(STDOUT_FILENO, "standard output");
