@@ -78,7 +78,8 @@ inline std::string dump(const Statement& s) {
            show(d.income_date);
     for (std::size_t f = 0; f < kDocFieldCount; ++f) {
       const auto t = d.text(static_cast<DocField>(f));
-      out += t ? "|" + std::string(*t) : "~";
+      out += t ? '|' : '~';  // appended in two steps: g++ 12 warns wrongly about "|" + std::string
+      if (t) out += *t;
     }
   }
   for (const Warning& w : s.warnings) out += "\nW " + std::to_string(w.lineno) + " " + w.message;

@@ -97,7 +97,9 @@ TEST(Stages, StreamReproducesTheLines) {
     for (const auto& line : expected)
       if (line.first < stop) want.push_back(line);
     ASSERT_EQ(seen, want);
-    if (!more) EXPECT_TRUE(stream_error_agrees(more.error(), parse(input)));
+    if (!more) {
+      EXPECT_TRUE(stream_error_agrees(more.error(), parse(input)));
+    }
   }
 }
 
