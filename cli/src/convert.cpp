@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <fmt/format.h>
@@ -39,7 +41,9 @@ void report_header_updates(const std::string& name, const mirtle::RawStatement& 
   const std::string_view target = header_name(output);
   for (const mirtle::RawAttribute& a : raw.header) {
     if (a.key != kEncodingKey || a.value == target) continue;
-    complain(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key, target));
+    const std::string note =
+        fmt::format("{}:{}: note: {}={} is written as {}={}\n", name, a.lineno, a.key, a.value, a.key, target);
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, note.data(), note.size());
   }
 }
 
@@ -86,7 +90,9 @@ int run_convert(const ConvertOptions& options) {
   const mirtle::WriteOptions write = write_options(options, raw->encoding);
   auto text = mirtle::write_sections(*raw, write);
   if (!text) {
-    complain(fmt::format("{}: cannot write: {}", input.name(), mirtle::message(text.error())));
+    const std::string refusal =
+        fmt::format("{}: error: cannot be written: {}\n", input.name(), mirtle::message(text.error()));
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, refusal.data(), refusal.size());
     return kFailure;
   }
   report_header_updates(input.name(), *raw, write.encoding);

@@ -244,3 +244,43 @@ def test_json_raw_is_every_line_of_the_file(path, generated):
             assert lines[s["start_line"] - 1].partition("=")[2].strip() == s["doc_type"]
         seen.update((s["start_line"], s["end_line"]))
     assert seen | {1, len(lines)} == {i + 1 for i, l in enumerate(lines) if l}
+
+
+CONVERSIONS = [  # (arguments, encoding, newline, why)
+    (["--encoding", "cp1251"], "cp1251", b"\r\n", "to windows-1251, CRLF by default"),
+    (["--encoding", "utf-8", "--newline", "lf"], "utf-8", b"\n", "to UTF-8 with LF"),
+    ([], None, b"\r\n", "keeps the input's encoding"),
+]
+
+
+@pytest.mark.parametrize("args,encoding,newline,why", CONVERSIONS, ids=[c[3] for c in CONVERSIONS])
+@pytest.mark.parametrize("path", EXAMPLES + ["generated"], ids=lambda p: getattr(p, "name", p))
+def test_convert_loses_nothing(tmp_path, generated, path, args, encoding, newline, why):
+    """The converted file reads back to the same sections; only Кодировка follows the new encoding."""
+    path = generated if path == "generated" else path
+    out = tmp_path / "out.txt"
+    result = run("convert", path, "-o", out, *args)
+    assert result.returncode == 0, result.stderr
+    before, after = json.loads(run("json", "--raw", path).stdout), json.loads(run("json", "--raw", out).stdout)
+    assert after["encoding"] == (encoding or before["encoding"])
+    strip = lambda raw: [[(k, v) for _, k, v in raw["header"] if k != "Кодировка"],  # noqa: E731
+                         [(s["kind"], s["doc_type"], [(k, v) for _, k, v in s["attributes"]]) for s in raw["sections"]]]
+    assert strip(after) == strip(before)
+    data = out.read_bytes()
+    assert data.count(newline) == data.count(b"\n") > 0
+    renamed = [v for _, k, v in after["header"] if k == "Кодировка"]
+    assert renamed == [{"cp1251": "Windows", "utf-8": "UTF-8"}[after["encoding"]]] * len(renamed)
+    notes = result.stderr.decode().splitlines()
+    assert len(notes) == sum(v not in renamed for _, k, v in before["header"] if k == "Кодировка")
+    assert all(": note: Кодировка=" in n for n in notes)
+
+
+def test_convert_refusal_and_unwritable_output(write, tmp_path):
+    path = write(statement(doc(НазначениеПлатежа="Ω sign")))
+    out = tmp_path / "out.txt"
+    result = run("convert", path, "-o", out, "--encoding", "cp1251")
+    assert result.returncode == 1 and not out.exists() and not list(tmp_path.glob("*.mirtle-tmp"))
+    assert result.stderr.decode().startswith(f"{path}: error: cannot be written: ")
+    result = run("convert", path, "-o", tmp_path / "missing" / "out.txt")
+    assert (result.returncode, result.stderr.decode()) == (
+        1, f"mirtle: {tmp_path / 'missing' / 'out.txt'}: No such file or directory\n")
