@@ -104,10 +104,7 @@ class StatementJsonSink final : public mirtle::RecordSink {
   StatementJsonSink(Output& out, std::string_view input, Progress& progress)
       : out_(out), input_(input), progress_(progress) {}
 
-  bool header_seen() const noexcept { return header_seen_; }
-
   void on_header(mirtle::Encoding encoding, const mirtle::AttributeMap& header) override {
-    header_seen_ = true;
     encoding_ = encoding;
     header_ = header;
     account_sections_left_ = account_markers(input_, encoding);
@@ -130,12 +127,9 @@ class StatementJsonSink final : public mirtle::RecordSink {
     warnings_.push_back(std::move(warning));
   }
 
-  // Completes the object once the parse has succeeded.
-  void finish(mirtle::Encoding encoding, const mirtle::AttributeMap& header) {
-    if (!header_seen_) {
-      encoding_ = encoding;
-      header_ = header;
-    }
+  // Completes the object once the parse has succeeded (a statement has at
+  // least one section, so on_header has been called).
+  void finish() {
     if (!front_written_) write_front();
     std::string& b = out_.buffer();
     b += "],\"warnings\":[";
@@ -170,7 +164,6 @@ class StatementJsonSink final : public mirtle::RecordSink {
   std::string_view input_;
   std::size_t account_sections_left_ = 0;  // counted once the encoding is known
   Progress& progress_;
-  bool header_seen_ = false;
   bool front_written_ = false;
   mirtle::Encoding encoding_ = mirtle::Encoding::UTF8;
   mirtle::AttributeMap header_;
@@ -239,15 +232,7 @@ int run_json_statement(const JsonOptions& options) {
     report_parse_error(input.name(), parsed.error());
     return written == kSuccess ? kFailure : written;
   }
-  // A statement without sections never reached on_header: its header
-  // comes from a parse of its few lines.
-  mirtle::ParseResult small = mirtle::ParseResult(mirtle::Statement{});
-  if (!sink.header_seen()) small = mirtle::parse_statement({}, input.bytes());
-  if (!small) {
-    report_parse_error(input.name(), small.error());
-    return kFailure;
-  }
-  sink.finish(small->encoding, small->header);
+  sink.finish();
   return finish(out);
 }
 

@@ -71,8 +71,17 @@ def as_plain(stmt):
     }
 
 
-def test_json_is_the_module_statement(write, generated):
-    for path in [generated, write(DAMAGED[-2][0]), write(DAMAGED[-1][0])]:
-        data = path.read_bytes()
-        expected = json.dumps(as_plain(mirtle_py.parse(data)), ensure_ascii=False, separators=(",", ":")) + "\n"
-        assert run("json", path).stdout.decode() == expected
+LAYOUTS = [  # statements whose documents come before, between or without account sections
+    (statement(doc(), account(), doc(Номер="2"), account(ДатаНачала="01.02.2024")), "accounts after documents"),
+    (statement(doc(НазначениеПлатежа="СекцияРасчСчет"), account()), "the account keyword inside a value"),
+    (statement(doc(), account(), account()).decode().encode("cp1251"), "windows-1251, repeated interval"),
+    (statement(doc(Номер=None), doc(Сумма="1,5")), "only warnings"),
+]
+
+
+@pytest.mark.parametrize("data,why", LAYOUTS + [("generated", "generated")], ids=[x[1] for x in LAYOUTS] + ["gen"])
+def test_json_is_the_module_statement(write, generated, data, why):
+    path = generated if data == "generated" else write(data)
+    expected = as_plain(mirtle_py.parse(path.read_bytes()))
+    text = json.dumps(expected, ensure_ascii=False, separators=(",", ":")) + "\n"
+    assert run("json", path).stdout.decode() == text
