@@ -24,6 +24,11 @@ void report_parse_error(std::string_view file, const mirtle::ParseError& error) 
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
+void report_warning(std::string_view file, const mirtle::Warning& warning) {
+  const std::string text = warning_line(file, warning);
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
 void complain(std::string_view text) {
   const std::string line = fmt::format("mirtle: {}\n", text);
   // Nothing more can be done when standard error itself fails.

@@ -23,6 +23,12 @@ std::string warning_line(std::string_view file, const mirtle::Warning& warning);
 // The diagnostic of a failed parse on standard error.
 void report_parse_error(std::string_view file, const mirtle::ParseError& error);
 
+// The warning line of a document that could not be built, on standard error.
+void report_warning(std::string_view file, const mirtle::Warning& warning);
+
+// Thrown by a record sink to stop the parse once nobody takes the output.
+struct OutputStopped {};
+
 // "mirtle: TEXT" on standard error.
 void complain(std::string_view text);
 

@@ -176,46 +176,83 @@ class StatementJsonSink final : public mirtle::RecordSink {
 
 void append_csv_row_end(std::string& out) { out += "\r\n"; }
 
-void write_documents_csv(Output& out, const mirtle::Statement& statement, char delimiter) {
-  std::string& b = out.buffer();
-  for (std::size_t i = 0; i < kDocAttributes.size(); ++i) {
-    if (i != 0) b += delimiter;
-    append_csv_field(b, kDocAttributes[i].name, delimiter);
-  }
-  append_csv_row_end(b);
-  ValueScratch scratch;
-  for (const mirtle::Document& document : statement.documents) {
-    for (std::size_t i = 0; i < kDocAttributes.size(); ++i) {
-      if (i != 0) b += delimiter;
-      append_csv_field(b, attribute_text(document, kDocAttributes[i], scratch), delimiter);
+// Writes CSV rows while the records stream by: a document row as each
+// document section closes; the intervals, which must be filed in order
+// first, once the statement has been read.
+class CsvSink final : public mirtle::RecordSink {
+ public:
+  CsvSink(Output& out, const CsvOptions& options, const std::string& name, Progress& progress)
+      : out_(out), accounts_only_(options.accounts), excel_(options.excel), delimiter_(options.excel ? ';' : ','),
+        name_(name), progress_(progress) {}
+
+  // The first call: nothing is written for a statement that fails before
+  // its first section.
+  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {
+    std::string& b = out_.buffer();
+    if (excel_) b += "\xEF\xBB\xBF";
+    if (accounts_only_) {
+      b += "account";
+      for (std::string_view name : kIntervalAttributes) {
+        b += delimiter_;
+        b += name;
+      }
+    } else {
+      for (std::size_t i = 0; i < kDocAttributes.size(); ++i) {
+        if (i != 0) b += delimiter_;
+        append_csv_field(b, kDocAttributes[i].name, delimiter_);
+      }
     }
     append_csv_row_end(b);
-    out.maybe_flush();
-    if (out.failed()) return;
   }
-}
-
-void write_intervals_csv(Output& out, const mirtle::Statement& statement, char delimiter) {
-  std::string& b = out.buffer();
-  b += "account";
-  for (std::string_view name : kIntervalAttributes) {
-    b += delimiter;
-    b += name;
+  void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo) override {
+    progress_.advance();
+    if (accounts_only_) accounts_.add_interval(account, std::move(interval));
   }
-  append_csv_row_end(b);
-  std::array<ValueScratch, 6> scratch;
-  for (const mirtle::Account& account : statement.accounts) {
-    for (const mirtle::Interval& interval : account.intervals) {
-      append_csv_field(b, account.number, delimiter);
-      for (const auto& text : interval_texts(interval, scratch)) {
-        b += delimiter;
-        append_csv_field(b, text, delimiter);
-      }
-      append_csv_row_end(b);
+  void on_document(mirtle::Document&& document, mirtle::LineNo) override {
+    progress_.advance();
+    if (accounts_only_) return;
+    std::string& b = out_.buffer();
+    ValueScratch scratch;
+    for (std::size_t i = 0; i < kDocAttributes.size(); ++i) {
+      if (i != 0) b += delimiter_;
+      append_csv_field(b, attribute_text(document, kDocAttributes[i], scratch), delimiter_);
     }
-    out.maybe_flush();
+    append_csv_row_end(b);
+    out_.maybe_flush();
+    if (out_.failed()) throw OutputStopped{};
   }
-}
+  void on_warning(mirtle::Warning&& warning) override {
+    progress_.advance();
+    if (!accounts_only_) report_warning(name_, warning);
+  }
+
+  // Writes the intervals of --accounts once the statement has been read.
+  void finish() {
+    if (!accounts_only_) return;
+    std::string& b = out_.buffer();
+    std::array<ValueScratch, 6> scratch;
+    for (const mirtle::Account& account : accounts_.finish()) {
+      for (const mirtle::Interval& interval : account.intervals) {
+        append_csv_field(b, account.number, delimiter_);
+        for (const auto& text : interval_texts(interval, scratch)) {
+          b += delimiter_;
+          append_csv_field(b, text, delimiter_);
+        }
+        append_csv_row_end(b);
+      }
+      out_.maybe_flush();
+    }
+  }
+
+ private:
+  Output& out_;
+  bool accounts_only_;
+  bool excel_;
+  char delimiter_;
+  const std::string& name_;
+  Progress& progress_;
+  mirtle::AccountBook accounts_;
+};
 
 }  // namespace
 
@@ -238,15 +275,22 @@ int run_json_statement(const JsonOptions& options) {
 
 int run_csv(const CsvOptions& options) {
   Input input;
-  mirtle::Statement statement;
-  if (!open_input(options.file, input) || !parse_input(input, statement)) return kFailure;
+  if (!open_input(options.file, input)) return kFailure;
   Output out(STDOUT_FILENO, "standard output");
-  const char delimiter = options.excel ? ';' : ',';
-  if (options.excel) out.buffer() += "\xEF\xBB\xBF";
-  if (options.accounts)
-    write_intervals_csv(out, statement, delimiter);
-  else
-    write_documents_csv(out, statement, delimiter);
+  Progress progress(input.bytes());
+  CsvSink sink(out, options, input.name(), progress);
+  try {
+    const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
+    progress.done();
+    if (!parsed) {
+      const int written = finish(out);
+      report_parse_error(input.name(), parsed.error());
+      return written == kSuccess ? kFailure : written;
+    }
+  } catch (const OutputStopped&) {
+    return finish(out);
+  }
+  sink.finish();
   return finish(out);
 }
 

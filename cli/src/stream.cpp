@@ -16,9 +16,6 @@ namespace mirtle_cli {
 
 namespace {
 
-// Thrown by the sink to stop the parse once nobody takes the output.
-struct OutputStopped {};
-
 // Writes each document as one JSON line the moment its section closes, so
 // memory stays bounded whatever the statement's size.
 class JsonLinesSink final : public mirtle::RecordSink {
@@ -37,8 +34,7 @@ class JsonLinesSink final : public mirtle::RecordSink {
   }
   void on_warning(mirtle::Warning&& warning) override {
     progress_.advance();
-    const std::string line = warning_line(name_, warning);
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    report_warning(name_, warning);
   }
 
  private:
@@ -69,55 +65,115 @@ int run_json_lines(const JsonOptions& options) {
   return finish(out);
 }
 
-void append_raw_attributes(std::string& out, const std::vector<mirtle::RawAttribute>& attributes) {
+void append_raw_attribute(std::string& out, mirtle::LineNo lineno, std::string_view key, std::string_view value) {
   out += '[';
-  for (std::size_t i = 0; i < attributes.size(); ++i) {
-    if (i != 0) out += ',';
-    out += '[';
-    out += std::to_string(attributes[i].lineno);
-    out += ',';
-    append_json_string(out, attributes[i].key);
-    out += ',';
-    append_json_string(out, attributes[i].value);
-    out += ']';
-  }
+  out += std::to_string(lineno);
+  out += ',';
+  append_json_string(out, key);
+  out += ',';
+  append_json_string(out, value);
   out += ']';
 }
 
-void append_raw_section(std::string& out, const mirtle::RawSection& section) {
-  const bool document = section.kind == mirtle::SectionType::Document;
-  out += document ? "{\"kind\":\"document\",\"doc_type\":" : "{\"kind\":\"account\",\"doc_type\":";
-  append_json_value(out, document ? std::optional<std::string_view>(section.doc_type) : std::nullopt);
-  out += ",\"start_line\":";
-  out += std::to_string(section.start_line);
-  out += ",\"end_line\":";
-  out += std::to_string(section.end_line);
-  out += ",\"attributes\":";
-  append_raw_attributes(out, section.attributes);
-  out += '}';
-}
+// Writes the section stream as it is read.  A section's object names its
+// end line before its attributes, so the attributes wait, as views into the
+// text (valid until the section has closed), until the closing line.
+class RawJsonWriter {
+ public:
+  explicit RawJsonWriter(Output& out) : out_(out) {}
+
+  void start(mirtle::Encoding encoding) {
+    out_.buffer() += "{\"encoding\":";
+    append_json_string(out_.buffer(), encoding_name(encoding));
+    out_.buffer() += ",\"header\":[";
+  }
+
+  void take(const mirtle::SectionEvent& e) {
+    switch (e.kind) {
+      case mirtle::EventKind::HeaderAttribute:
+        if (header_count_++ != 0) out_.buffer() += ',';
+        append_raw_attribute(out_.buffer(), e.lineno, e.key, e.value);
+        break;
+      case mirtle::EventKind::SectionStart:
+        open_sections();
+        section_ = e;
+        attributes_.clear();
+        break;
+      case mirtle::EventKind::SectionAttribute:
+        attributes_.push_back(e);
+        break;
+      case mirtle::EventKind::SectionEnd:
+        write_section(e.lineno);
+        break;
+      case mirtle::EventKind::Start:
+      case mirtle::EventKind::End:
+        break;
+    }
+  }
+
+  void finish() {
+    open_sections();
+    out_.buffer() += "]}\n";
+  }
+
+ private:
+  void open_sections() {
+    if (sections_open_) return;
+    out_.buffer() += "],\"sections\":[";
+    sections_open_ = true;
+  }
+
+  void write_section(mirtle::LineNo end_line) {
+    std::string& b = out_.buffer();
+    if (section_count_++ != 0) b += ',';
+    const bool document = section_.section == mirtle::SectionType::Document;
+    b += document ? "{\"kind\":\"document\",\"doc_type\":" : "{\"kind\":\"account\",\"doc_type\":";
+    append_json_value(b, document ? std::optional<std::string_view>(section_.value) : std::nullopt);
+    b += ",\"start_line\":";
+    b += std::to_string(section_.lineno);
+    b += ",\"end_line\":";
+    b += std::to_string(end_line);
+    b += ",\"attributes\":[";
+    for (std::size_t i = 0; i < attributes_.size(); ++i) {
+      if (i != 0) b += ',';
+      append_raw_attribute(b, attributes_[i].lineno, attributes_[i].key, attributes_[i].value);
+    }
+    b += "]}";
+    out_.maybe_flush();
+  }
+
+  Output& out_;
+  std::size_t header_count_ = 0;
+  std::size_t section_count_ = 0;
+  bool sections_open_ = false;
+  mirtle::SectionEvent section_;                   // the open section's start line
+  std::vector<mirtle::SectionEvent> attributes_;  // its attributes so far
+};
 
 int run_json_raw(const JsonOptions& options) {
   Input input;
   if (!open_input(options.file, input)) return kFailure;
-  auto raw = mirtle::read_sections(input.bytes());
-  if (!raw) {
-    report_parse_error(input.name(), raw.error());
+  auto stream = mirtle::SectionStream::open(input.bytes());
+  if (!stream) {
+    report_parse_error(input.name(), stream.error());
     return kFailure;
   }
   Output out(STDOUT_FILENO, "standard output");
-  std::string& b = out.buffer();
-  b += "{\"encoding\":";
-  append_json_string(b, encoding_name(raw->encoding));
-  b += ",\"header\":";
-  append_raw_attributes(b, raw->header);
-  b += ",\"sections\":[";
-  for (std::size_t i = 0; i < raw->sections.size() && !out.failed(); ++i) {
-    if (i != 0) b += ',';
-    append_raw_section(b, raw->sections[i]);
-    out.maybe_flush();
+  RawJsonWriter writer(out);
+  writer.start(stream->encoding());
+  mirtle::SectionEvent event;
+  for (;;) {
+    auto more = stream->next(event);
+    if (!more) {
+      // What was written stays: the sections before the error are sound.
+      const int written = finish(out);
+      report_parse_error(input.name(), more.error());
+      return written == kSuccess ? kFailure : written;
+    }
+    if (!*more || out.failed()) break;
+    writer.take(event);
   }
-  b += "]}\n";
+  writer.finish();
   return finish(out);
 }
 
