@@ -60,30 +60,6 @@ void write_accounts_json(std::string& out, const std::vector<mirtle::Account>& a
   out += '}';
 }
 
-// How often `word` occurs in `text`.  Scans for the word's byte at
-// `anchor` with memchr and compares around each hit: with a rare anchor
-// this runs near memchr's speed, where memmem and string_view::find, which
-// anchor on a lead byte that Cyrillic UTF-8 repeats every other byte, took
-// 27% and 47% of a json run (perf, 50 MB statement).
-std::size_t count_anchored(std::string_view text, std::string_view word, std::size_t anchor) noexcept {
-  std::size_t n = 0;
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* p = begin + anchor;
-  while (p < end) {
-    const auto* hit = static_cast<const char*>(std::memchr(p, word[anchor], static_cast<std::size_t>(end - p)));
-    if (hit == nullptr) break;
-    const char* start = hit - anchor;
-    if (static_cast<std::size_t>(end - start) >= word.size() && std::memcmp(start, word.data(), word.size()) == 0) {
-      ++n;
-      p = start + word.size() + anchor;
-    } else {
-      p = hit + 1;
-    }
-  }
-  return n;
-}
-
 // Counts the account sections ahead: each starts with this line, so the
 // count of its bytes is never below the real number.  The anchor is the
 // capital Р (one byte in windows-1251, the second byte in UTF-8), rare in

@@ -8,8 +8,9 @@
 
 namespace mirtle_cli {
 
-// How often `word` occurs in `text`, without overlaps.
-std::uint64_t count_occurrences(std::string_view text, std::string_view word) noexcept;
+// How often `word` occurs in `text`, without overlaps.  Scans for the
+// word's byte at `anchor`, which should be rare in the text.
+std::size_t count_anchored(std::string_view text, std::string_view word, std::size_t anchor) noexcept;
 
 class Progress {
  public:
