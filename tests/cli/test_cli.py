@@ -5,6 +5,7 @@ import csv
 import io
 import json
 import os
+import random
 import subprocess
 
 import pytest
@@ -34,6 +35,7 @@ ESCAPES = [  # (value in the file, why)
     ("tab\there\x01\x1f\x0b\x0c\x08", "control characters: short forms and \\u00xx"),
     ("\x7f ё € \u2028 𝄞", "DEL, non-ASCII and line separator stay raw"),
     ("", "empty value"),
+    ("a" * 13 + '"' + "б" * 4 + "\\" + "c" * 9 + "\x01" + "d" * 8 + "\x1f", "escapes inside and across 8-byte blocks"),
 ]
 
 
@@ -43,6 +45,16 @@ def test_json_escapes_like_python(write, value, why):
     text, obj = json_of(write(data))
     assert obj["documents"][0]["purpose"] == value
     assert obj["header"]["Ключ"] == value
+    assert text.decode() == json.dumps(obj, ensure_ascii=False, separators=(",", ":")) + "\n"
+
+
+def test_json_of_random_texts_is_python_json(write):
+    """Random values mixing every escape with plain and multi-byte text, at every offset of a block."""
+    rng = random.Random(7)
+    pool = ["a", "б", '"', "\\", "\x00", "\x01", "\x08", "\t", "\x0b", "\x0c", "\x1f", "\x7f", "€", "𝄞", " "]
+    values = ["x" + "".join(rng.choice(pool) for _ in range(rng.randrange(40))) + "x" for _ in range(300)]
+    text, obj = json_of(write(statement(doc(), header={f"K{i}": v for i, v in enumerate(values)})))
+    assert list(obj["header"].values()) == values
     assert text.decode() == json.dumps(obj, ensure_ascii=False, separators=(",", ":")) + "\n"
 
 
