@@ -62,7 +62,6 @@ void define_check(CLI::App& app, Commands& c) {
       ->check(CLI::Range(1u, 1024u));
 }
 
-#if MIRTLE_CLI_CONVERT
 void define_convert(CLI::App& app, Commands& c) {
   c.convert_app = app.add_subcommand("convert", "Re-write a statement, losslessly, in another encoding or line ending");
   c.convert_app->add_option("FILE", c.convert.file, kFileHelp)->required();
@@ -73,14 +72,11 @@ void define_convert(CLI::App& app, Commands& c) {
   c.convert_app->add_option("--newline", c.convert.newline, "crlf or lf (default: crlf)")
       ->check(CLI::IsMember({"crlf", "lf"}));
 }
-#endif
 
 int dispatch(const Commands& c) {
   if (c.show_app->parsed()) return run_show(c.show);
   if (c.json_app->parsed()) return run_json(c.json);
-#if MIRTLE_CLI_CONVERT
   if (c.convert_app->parsed()) return run_convert(c.convert);
-#endif
   if (c.csv_app->parsed()) return run_csv(c.csv);
   if (c.check_app->parsed()) return run_check(c.check);
   return kUsage;
@@ -96,9 +92,7 @@ int run(int argc, char** argv) {
   define_json(app, commands);
   define_csv(app, commands);
   define_check(app, commands);
-#if MIRTLE_CLI_CONVERT
   define_convert(app, commands);
-#endif
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
