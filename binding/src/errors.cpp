@@ -301,8 +301,8 @@ PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize)
 }  // namespace
 
 bool adopt_error_types(PyObject* module) {
-  for (std::size_t i = 0; i < kExceptions.size(); ++i) {
-    const char* name = kExceptions[i].name + sizeof("mirtle_py.") - 1;
+  for (std::size_t i = 0; i < kExceptionNames.size(); ++i) {
+    const char* name = kExceptionNames[i] + sizeof("mirtle_py.") - 1;
     if (exception_slots[i].get([&] { return adopted_type(module, name, 0); }) == nullptr) return false;
   }
   for (std::size_t i = 0; i < kDetails.size(); ++i) {

@@ -5,7 +5,7 @@
 
 #include "buffer.hpp"
 #include "errors.hpp"
-#include "mirtle/values.hpp"
+#include "text/quote.hpp"
 
 namespace mirtle_toolkit {
 namespace {
