@@ -4,6 +4,7 @@
 #include <string>
 
 #include "buffer.hpp"
+#include "stream.hpp"
 #include "errors.hpp"
 #include "text/quote.hpp"
 
@@ -13,19 +14,31 @@ namespace {
 using mirtle_py::Ref;
 
 // (lineno, key, value) as a new tuple.
-PyObject* line_tuple(const mirtle::RawAttribute& a) noexcept {
-  Ref lineno = Ref::steal(PyLong_FromUnsignedLongLong(a.lineno));
-  Ref key = Ref::steal(mirtle_py::new_str(a.key));
-  Ref value = Ref::steal(mirtle_py::new_str(a.value));
+PyObject* line_tuple(mirtle::LineNo n, std::string_view k, std::string_view v) noexcept {
+  Ref lineno = Ref::steal(PyLong_FromUnsignedLongLong(n));
+  Ref key = Ref::steal(mirtle_py::new_str(k));
+  Ref value = Ref::steal(mirtle_py::new_str(v));
   if (!lineno || !key || !value) return nullptr;
   return PyTuple_Pack(3, lineno.get(), key.get(), value.get());
+}
+
+PyObject* section_lines(const CompactSection& section) noexcept {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(section.lines.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < section.lines.size(); ++i) {
+    const CompactSection::Line& l = section.lines[i];
+    PyObject* item = line_tuple(l.lineno, section.key(l), section.value(l));
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
+  }
+  return list.release();
 }
 
 PyObject* line_list(const std::vector<mirtle::RawAttribute>& lines) noexcept {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(lines.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    PyObject* item = line_tuple(lines[i]);
+    PyObject* item = line_tuple(lines[i].lineno, lines[i].key, lines[i].value);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
   }
@@ -49,23 +62,23 @@ void append_count(std::string& out, std::size_t count) { out += std::to_string(c
 
 struct SectionObject {
   PyObject_HEAD
-  mirtle::RawSection record;
+  CompactSection record;
 };
 
-const mirtle::RawSection& record_of(PyObject* self) noexcept {
+const CompactSection& record_of(PyObject* self) noexcept {
   return reinterpret_cast<SectionObject*>(self)->record;
 }
 
-bool is_account(const mirtle::RawSection& r) noexcept { return r.kind == mirtle::SectionType::Account; }
+bool is_account(const CompactSection& r) noexcept { return r.kind == mirtle::SectionType::Account; }
 
 PyObject* section_kind(PyObject* self, void*) {
   return PyUnicode_FromString(is_account(record_of(self)) ? "account" : "document");
 }
 
 PyObject* section_doc_type(PyObject* self, void*) {
-  const mirtle::RawSection& r = record_of(self);
+  const CompactSection& r = record_of(self);
   if (is_account(r)) Py_RETURN_NONE;
-  return mirtle_py::new_str(r.doc_type);
+  return mirtle_py::new_str(r.doc_type());
 }
 
 PyObject* section_start_line(PyObject* self, void*) {
@@ -76,7 +89,7 @@ PyObject* section_end_line(PyObject* self, void*) {
   return PyLong_FromUnsignedLongLong(record_of(self).end_line);
 }
 
-PyObject* section_attributes(PyObject* self, void*) { return line_list(record_of(self).attributes); }
+PyObject* section_attributes(PyObject* self, void*) { return section_lines(record_of(self)); }
 
 PyGetSetDef section_getset[] = {
     {"kind", section_kind, nullptr, "\"account\" or \"document\".", nullptr},
@@ -89,13 +102,13 @@ PyGetSetDef section_getset[] = {
 };
 
 PyObject* section_repr(PyObject* self) {
-  const mirtle::RawSection& r = record_of(self);
+  const CompactSection& r = record_of(self);
   return repr_of([&](std::string& out) {
     out += is_account(r) ? "Section(kind=\"account\", doc_type=None" : "Section(kind=\"document\", doc_type=";
-    if (!is_account(r)) mirtle::append_quoted(out, r.doc_type);
+    if (!is_account(r)) mirtle::append_quoted(out, r.doc_type());
     out += ", start_line=" + std::to_string(r.start_line) + ", end_line=" + std::to_string(r.end_line);
     out += ", attributes=[...";
-    append_count(out, r.attributes.size());
+    append_count(out, r.lines.size());
     out += "])";
   });
 }
@@ -125,12 +138,12 @@ constexpr unsigned long kFlags =
 
 PyType_Spec section_spec = {"mirtle.Section", sizeof(SectionObject), 0, kFlags, section_slots};
 
-PyObject* new_section(mirtle::RawSection&& record) noexcept {
+PyObject* new_section(CompactSection&& record) noexcept {
   PyTypeObject* type = section_type();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<SectionObject*>(self)->record) mirtle::RawSection(std::move(record));
+  new (&reinterpret_cast<SectionObject*>(self)->record) CompactSection(std::move(record));
   return self;
 }
 
@@ -201,7 +214,7 @@ PyType_Slot sections_slots[] = {
 PyType_Spec sections_spec = {"mirtle.Sections", sizeof(SectionsObject), 0, kFlags | Py_TPFLAGS_HAVE_GC,
                              sections_slots};
 
-PyObject* section_list(std::vector<mirtle::RawSection>& sections) noexcept {
+PyObject* section_list(std::vector<CompactSection>& sections) noexcept {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(sections.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -213,7 +226,7 @@ PyObject* section_list(std::vector<mirtle::RawSection>& sections) noexcept {
 }
 
 // Consumes `raw`; a new Sections object, or nullptr with an error set.
-PyObject* new_sections(mirtle::RawStatement&& raw) noexcept {
+PyObject* new_sections(CompactStatement&& raw) noexcept {
   Ref header = Ref::steal(line_list(raw.header));
   if (!header) return nullptr;
   Ref sections = Ref::steal(section_list(raw.sections));
@@ -248,18 +261,18 @@ SectionsView sections_view(PyObject* sections) noexcept {
   return {s->encoding, s->header, s->sections};
 }
 
-const mirtle::RawSection& section_record(PyObject* section) noexcept { return record_of(section); }
+mirtle::RawSection section_record(PyObject* section) { return record_of(section).to_raw(); }
 
 PyObject* read_sections(PyObject*, PyObject* data) {
   Buffer buffer;
   if (!buffer.acquire(data, "data")) return nullptr;
   // The core runs detached: it touches no Python object, and other threads
   // may parse meanwhile.
-  std::optional<mirtle::Result<mirtle::RawStatement, mirtle::ParseError>> result;
+  std::optional<mirtle::Result<CompactStatement, mirtle::ParseError>> result;
   bool out_of_memory = false;
   Py_BEGIN_ALLOW_THREADS
   try {
-    result.emplace(mirtle::read_sections(buffer.text()));
+    result.emplace(read_compact(buffer.text()));
   } catch (const std::bad_alloc&) {
     out_of_memory = true;
   }

@@ -22,6 +22,7 @@ struct SectionsView {
   PyObject* sections;  // borrowed list of Section
 };
 SectionsView sections_view(PyObject* sections) noexcept;
-const mirtle::RawSection& section_record(PyObject* section) noexcept;
+// A Section's lines as a RawSection (a copy).
+mirtle::RawSection section_record(PyObject* section);
 
 }  // namespace mirtle_toolkit
