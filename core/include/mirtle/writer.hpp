@@ -63,7 +63,6 @@ enum class WriteErrorKind : std::uint8_t {
   InvalidUtf8,          // a key or value that is not well-formed UTF-8
   NotInWindows1251,     // a character with no windows-1251 form; see code_point
   ImplausibleWindows1251,  // the reader's plausibility check would reject the text
-  ReadsAsUtf8,          // the windows-1251 bytes happen to be valid UTF-8
   EncodingHeader,       // Кодировка names another encoding than the output's
   NoSection,            // nothing between the header and "КонецФайла"
   InvalidDate,          // a date the reader could not have produced
