@@ -70,7 +70,7 @@ def read(source: Source, hooks: Sequence[Hook] | None = None, strict: bool = Fal
         raise
     if strict and statement.warnings:
         lineno, message = statement.warnings[0]
-        error = _toolkit.document_error(lineno, message)
-        error.add_note(f"at line {lineno}, the first of {len(statement.warnings)} warning(s)")
-        raise error
+        first = _toolkit.document_error(lineno, message)
+        first.add_note(f"at line {lineno}, the first of {len(statement.warnings)} warning(s)")
+        raise first
     return statement

@@ -196,7 +196,7 @@ def write_documents(documents: Iterable[Mapping[str, object]],
     if header is None:
         pairs = _default_header(encoding, sections)
     else:
-        pairs = list(header.items()) if isinstance(header, Mapping) else [tuple(p) for p in header]
+        pairs = list(header.items()) if isinstance(header, Mapping) else [(k, v) for k, v in header]
     try:
         return _toolkit.write_raw(pairs, sections, encoding, newline, update_encoding_header)
     except WriteError as error:
