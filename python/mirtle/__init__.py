@@ -17,9 +17,9 @@ from ._read import Hook, read  # noqa: E402
 from ._sections import Section, Sections, sections  # noqa: E402
 from ._source import Source, read_source  # noqa: E402
 from ._values import to_date, to_decimal  # noqa: E402
-from ._write import PAYMENT_ORDER, WriteError, write, write_documents  # noqa: E402
+from ._write import DOCUMENT_KEYS, PAYMENT_ORDER, WriteError, write, write_documents  # noqa: E402
 
 __all__ = [
-    "Hook", "PAYMENT_ORDER", "Section", "Sections", "Source", "WriteError", "read", "read_source", "sections",
+    "DOCUMENT_KEYS", "Hook", "PAYMENT_ORDER", "Section", "Sections", "Source", "WriteError", "read", "read_source", "sections",
     "to_date", "to_decimal", "to_dict", "to_json", "write", "write_documents",
 ]

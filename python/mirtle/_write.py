@@ -5,6 +5,7 @@ from __future__ import annotations
 import codecs
 import datetime
 import re
+import types
 from collections.abc import Iterable, Mapping, Sequence
 from decimal import Decimal
 from typing import Any
@@ -14,7 +15,7 @@ import mirtle_py
 from . import _toolkit
 from ._toolkit import Sections, WriteError
 
-__all__ = ["WriteError", "write", "write_documents"]
+__all__ = ["DOCUMENT_KEYS", "PAYMENT_ORDER", "WriteError", "write", "write_documents"]
 
 PAYMENT_ORDER = "Платежное поручение"
 _TYPE_KEY = "СекцияДокумент"
@@ -75,6 +76,11 @@ class _Field:
 
 _FIELDS = [_Field(*f) for f in _toolkit.document_fields()]  # in record order
 _FIELD_OF = {**{f.name: f for f in _FIELDS}, **{f.key: f for f in _FIELDS}}
+
+#: The 53 keys a document record knows, each with the mirtle_py.Document
+#: attribute it feeds ("Номер": "doc_number"), in the record's order; a
+#: document section's other keys are the bank's own (see mirtle.sections).
+DOCUMENT_KEYS: Mapping[str, str] = types.MappingProxyType({f.key: f.name for f in _FIELDS})
 
 
 def _is_leap(year: int) -> bool:
