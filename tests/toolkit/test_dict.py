@@ -75,7 +75,7 @@ def test_to_dict_takes_only_a_statement():
 
 def cli_binary():
     for candidate in (os.environ.get("MIRTLE_CLI"), shutil.which("mirtle"),
-                      *(str(p) for p in sorted(REPO.glob("build/*/tools/cli/mirtle")))):
+                      *(str(p) for p in sorted(REPO.glob("build/*/cli/mirtle")))):
         if candidate and os.access(candidate, os.X_OK):
             return candidate
     return None
