@@ -103,34 +103,50 @@ PyObject* written_bytes(Write write) {
 
 // --- records from a mirtle_py.Statement ---------------------------------------------
 
+// The items of a sequence as a new tuple: strong references, so the walk is
+// safe while other threads change a list.  A str or bytes is refused.
+PyObject* items_of(PyObject* seq, const char* what) {
+  if (PyUnicode_Check(seq) || PyBytes_Check(seq) || !PySequence_Check(seq)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence, not %T", what, seq);
+    return nullptr;
+  }
+  return PySequence_Tuple(seq);
+}
+
 bool is_instance_of(PyObject* obj, mirtle_py::OnceSlot& slot) {
   return reinterpret_cast<PyObject*>(Py_TYPE(obj)) == slot.peek();
 }
 
-bool header_from(PyObject* dict, mirtle::AttributeMap& header) {
+// The (key, value) items of a dict, as a list holding strong references: safe
+// to walk while other threads may change the dict.
+PyObject* dict_items(PyObject* dict, const char* what) {
   if (!PyDict_Check(dict)) {
-    PyErr_Format(PyExc_TypeError, "statement.header must be a dict, not %T", dict);
-    return false;
+    PyErr_Format(PyExc_TypeError, "%s must be a dict, not %T", what, dict);
+    return nullptr;
   }
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;  // borrowed
+  return PyDict_Items(dict);
+}
+
+bool header_from(PyObject* dict, mirtle::AttributeMap& header) {
+  Ref items = Ref::steal(dict_items(dict, "statement.header"));
+  if (!items) return false;
   std::string_view k, v;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (!text_of(key, "a header key", k) || !text_of(value, "a header value", v)) return false;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* item = PyList_GET_ITEM(items.get(), i);  // borrowed (key, value)
+    if (!text_of(PyTuple_GET_ITEM(item, 0), "a header key", k) ||
+        !text_of(PyTuple_GET_ITEM(item, 1), "a header value", v))
+      return false;
     header.set(k, v);
   }
   return true;
 }
 
 bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
-  if (!PyDict_Check(dict)) {
-    PyErr_Format(PyExc_TypeError, "statement.accounts must be a dict, not %T", dict);
-    return false;
-  }
-  accounts.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;  // borrowed
-  while (PyDict_Next(dict, &pos, &key, &value)) {
+  Ref items = Ref::steal(dict_items(dict, "statement.accounts"));
+  if (!items) return false;
+  accounts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* value = PyTuple_GET_ITEM(PyList_GET_ITEM(items.get(), i), 1);  // borrowed
     if (!is_instance_of(value, account_slot)) {
       PyErr_Format(PyExc_TypeError, "statement.accounts values must be mirtle_py.Account, not %T", value);
       return false;
@@ -141,12 +157,12 @@ bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
 }
 
 bool documents_from(PyObject* list, std::vector<mirtle::Document>& documents) {
-  Ref items = Ref::steal(PySequence_Fast(list, "statement.documents must be a list"));
+  Ref items = Ref::steal(items_of(list, "statement.documents"));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
   documents.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);  // borrowed
+    PyObject* item = PyTuple_GET_ITEM(items.get(), i);  // borrowed
     if (!is_instance_of(item, document_slot)) {
       PyErr_Format(PyExc_TypeError, "statement.documents[%zd] must be a mirtle_py.Document, not %T", i, item);
       return false;
@@ -184,12 +200,12 @@ bool raw_attribute_from(PyObject* item, const char* what, mirtle::RawAttribute& 
 }
 
 bool raw_attributes_from(PyObject* seq, const char* what, std::vector<mirtle::RawAttribute>& out) {
-  Ref items = Ref::steal(PySequence_Fast(seq, "attributes must be a sequence"));
+  Ref items = Ref::steal(items_of(seq, "attributes"));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
   out.resize(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i)
-    if (!raw_attribute_from(PySequence_Fast_GET_ITEM(items.get(), i), what, out[static_cast<std::size_t>(i)]))
+    if (!raw_attribute_from(PyTuple_GET_ITEM(items.get(), i), what, out[static_cast<std::size_t>(i)]))
       return false;
   return true;
 }
@@ -218,12 +234,12 @@ bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
 
 bool raw_statement_from(PyObject* header, PyObject* sections, mirtle::RawStatement& out) {
   if (!raw_attributes_from(header, "a header line", out.header)) return false;
-  Ref items = Ref::steal(PySequence_Fast(sections, "sections must be a sequence"));
+  Ref items = Ref::steal(items_of(sections, "sections"));
   if (!items) return false;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
   out.sections.resize(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i)
-    if (!raw_section_from(PySequence_Fast_GET_ITEM(items.get(), i), out.sections[static_cast<std::size_t>(i)]))
+    if (!raw_section_from(PyTuple_GET_ITEM(items.get(), i), out.sections[static_cast<std::size_t>(i)]))
       return false;
   return true;
 }
