@@ -68,9 +68,6 @@ def test_to_json_is_compact_json_of_to_dict(statement_bytes):
     assert json.loads(text) == mirtle.to_dict(stmt)
 
 
-def test_to_dict_takes_only_a_statement():
-    with pytest.raises(TypeError, match="mirtle_py.Statement"):
-        mirtle.to_dict({"encoding": "utf-8"})
 
 
 def cli_binary():

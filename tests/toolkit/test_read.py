@@ -68,10 +68,6 @@ def test_bad_sources_say_what_is_wrong(tmp_path, make, error, words):
         mirtle.read(make(tmp_path))
 
 
-def test_a_missing_path_names_the_file(tmp_path):
-    with pytest.raises(FileNotFoundError) as info:
-        mirtle.read(tmp_path / "nope.txt")
-    assert info.value.filename == str(tmp_path / "nope.txt")
 
 
 STATEMENT = "1CClientBankExchange\nВерсияФормата=1.03\nСекцияРасчСчет\nДатаНачала=01.03.2024\n" \
@@ -111,12 +107,6 @@ def test_bad_hooks_raise_as_parse_does(hooks):
     assert ours.value.args == theirs.value.args
 
 
-def test_hooks_that_change_attributes_work_as_with_parse():
-    def rename(section_type, attrs, header):
-        if section_type is mirtle_py.SectionType.Account:
-            attrs["РасчСчет"] = "2"
-
-    assert list(mirtle.read(STATEMENT, hooks=(rename,)).accounts) == ["2"]
 
 
 BROKEN = SAMPLES[0].read_bytes()

@@ -123,8 +123,3 @@ def test_mutated_statements_fail_alike():
 
     check()
 
-
-@pytest.mark.parametrize("source", [5, "no/such/file.txt"], ids=["int", "missing path"])
-def test_sources_as_read_takes_them(source):
-    with pytest.raises((TypeError, FileNotFoundError)):
-        mirtle.sections(source)

@@ -50,8 +50,3 @@ def test_to_date_names_the_value_it_refuses(text, words):
         mirtle.to_date(text)
     assert repr(text) in str(info.value)
 
-
-@pytest.mark.parametrize("convert", [mirtle.to_date, mirtle.to_decimal])
-def test_other_types_are_refused(convert):
-    with pytest.raises(TypeError):
-        convert(5)

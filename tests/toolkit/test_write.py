@@ -8,7 +8,7 @@ import pytest
 
 import mirtle
 
-from conftest import SAMPLES, generated
+from conftest import SAMPLES
 
 FORMATS = [(e, n) for e in ("cp1251", "utf-8") for n in ("\r\n", "\n")]
 FORMAT_IDS = [f"{e}-{'crlf' if n == chr(13) + chr(10) else 'lf'}" for e, n in FORMATS]
@@ -46,11 +46,6 @@ def test_stream_round_trip(statement_bytes, encoding, newline):
     assert mirtle.write(again, encoding, newline) == out
 
 
-def test_a_selection_of_sections_can_be_written():
-    s = mirtle.sections(generated(1, "utf-8"))
-    documents = [x for x in s.sections if x.kind == "document"][:3]
-    back = mirtle_py.parse(mirtle._toolkit.write_raw(s.header, documents, "utf-8", "\n", True))
-    assert len(back.documents) + len(back.warnings) == 3 and not back.accounts
 
 
 def test_kodirovka_naming_another_encoding_is_refused_unless_asked():
@@ -80,9 +75,6 @@ def test_options_are_checked(encoding, newline, error):
         mirtle.write(mirtle_py.parse(SAMPLES[1].read_bytes()), encoding, newline)
 
 
-def test_write_takes_a_statement_or_sections():
-    with pytest.raises(TypeError, match="mirtle_py.Statement"):
-        mirtle.write(b"1CClientBankExchange")
 
 
 def test_changed_statement_containers_are_checked():
