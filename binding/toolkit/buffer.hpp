@@ -19,11 +19,14 @@ class Buffer {
     if (view_.obj != nullptr) PyBuffer_Release(&view_);
   }
 
-  // False with TypeError (naming `what`) when `obj` is not bytes-like.
+  // False with TypeError (naming `what`) when `obj` is not bytes-like, or
+  // with the exporter's own error (a non-contiguous view, say).
   bool acquire(PyObject* obj, const char* what) noexcept {
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE) == 0) return true;
-    PyErr_Format(PyExc_TypeError, "%s must be a bytes-like object, not %T", what, obj);
-    return false;
+    if (!PyObject_CheckBuffer(obj)) {
+      PyErr_Format(PyExc_TypeError, "%s must be a bytes-like object, not %T", what, obj);
+      return false;
+    }
+    return PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE) == 0;
   }
 
   std::string_view text() const noexcept {

@@ -1,7 +1,9 @@
 // mirtle._toolkit: the native parts of the mirtle package.  No module state:
 // its types are created once per process, and the exception types it raises
 // are mirtle_py's own, taken from that module when this one is imported.
-#include <array>
+#include <new>
+#include <string>
+#include <string_view>
 
 #include "errors.hpp"
 #include "py.hpp"

@@ -1,6 +1,8 @@
 #include "sections.hpp"
 
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "buffer.hpp"
@@ -162,8 +164,15 @@ PyObject* sections_encoding(PyObject* self, void*) {
   return PyUnicode_FromString(as_sections(self)->encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8");
 }
 
-PyObject* sections_header(PyObject* self, void*) { return Py_NewRef(as_sections(self)->header); }
-PyObject* sections_sections(PyObject* self, void*) { return Py_NewRef(as_sections(self)->sections); }
+// A stored list; gone only once the collector has cleared the object.
+PyObject* stored(PyObject* list, const char* name) {
+  if (list != nullptr) return Py_NewRef(list);
+  PyErr_Format(PyExc_AttributeError, "Sections.%s was cleared", name);
+  return nullptr;
+}
+
+PyObject* sections_header(PyObject* self, void*) { return stored(as_sections(self)->header, "header"); }
+PyObject* sections_sections(PyObject* self, void*) { return stored(as_sections(self)->sections, "sections"); }
 
 PyGetSetDef sections_getset[] = {
     {"encoding", sections_encoding, nullptr, "\"cp1251\" or \"utf-8\": how the input was decoded.", nullptr},
@@ -177,9 +186,11 @@ PyGetSetDef sections_getset[] = {
 
 PyObject* sections_repr(PyObject* self) {
   const SectionsObject* s = as_sections(self);
+  // The counts of the lists as they are now (a cleared object shows 0).
   return PyUnicode_FromFormat("Sections(encoding=\"%s\", header=[...%zd], sections=[...%zd])",
                               s->encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8",
-                              PyList_GET_SIZE(s->header), PyList_GET_SIZE(s->sections));
+                              s->header ? PyList_GET_SIZE(s->header) : 0,
+                              s->sections ? PyList_GET_SIZE(s->sections) : 0);
 }
 
 int sections_traverse(PyObject* self, visitproc visit, void* arg) {
