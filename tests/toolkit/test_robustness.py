@@ -58,3 +58,17 @@ def test_no_reference_leaks():
         run_everything()
         counts.append(sys.gettotalrefcount() - before)
     assert min(counts) <= 0, counts  # one quiet round: interpreter caches may warm up in others
+
+
+def test_threads_read_and_write_at_once():
+    from concurrent.futures import ThreadPoolExecutor
+
+    data = generated(1, "cp1251")
+
+    def job(_):
+        s = mirtle.sections(data)
+        return [x.attributes for x in s.sections], mirtle.write(s)
+
+    expected = job(0)
+    with ThreadPoolExecutor(4) as pool:
+        assert all(result == expected for result in pool.map(job, range(8)))
