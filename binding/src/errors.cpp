@@ -292,7 +292,34 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   return exc.release();
 }
 
+// A new reference to `module`'s attribute `name`, checked to be a type of
+// `basicsize` bytes (0: an exception type).
+PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) {
+  PyObject* type = PyObject_GetAttrString(module, name);
+  if (type == nullptr) return nullptr;
+  const bool fits = basicsize == 0 ? PyExceptionClass_Check(type)
+                                   : PyType_Check(type) &&
+                                         reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize;
+  if (fits) return type;
+  Py_DECREF(type);
+  PyErr_Format(PyExc_ImportError, "mirtle_py.%s is not the class this module was built with", name);
+  return nullptr;
+}
+
 }  // namespace
+
+bool adopt_error_types(PyObject* module) {
+  for (std::size_t i = 0; i < kExceptionNames.size(); ++i) {
+    const char* name = kExceptionNames[i] + sizeof("mirtle_py.") - 1;
+    if (exception_slots[i].get([&] { return adopted_type(module, name, 0); }) == nullptr) return false;
+  }
+  for (std::size_t i = 0; i < kDetails.size(); ++i) {
+    const char* name = short_name(kDetails[i]);
+    const auto size = static_cast<Py_ssize_t>(sizeof(DetailObject));
+    if (detail_slots[i].get([&] { return adopted_type(module, name, size); }) == nullptr) return false;
+  }
+  return true;
+}
 
 PyObject* exception_type(ExceptionKind kind) {
   return exception_slots[static_cast<std::size_t>(kind)].get([kind]() noexcept { return create_exception(kind); });

@@ -20,4 +20,10 @@ PyTypeObject* detail_type(mirtle::SyntaxKind kind);
 // nullptr with the error of a failed translation set.
 PyObject* exception_from(mirtle::ParseError error);
 
+// Takes the exception types and detail classes of `module` (an imported
+// mirtle_py) as this copy's own, so that another extension module built from
+// these sources raises the very types that `except mirtle_py.SyntaxError`
+// catches.  Call before anything else here; false with an error set.
+bool adopt_error_types(PyObject* module);
+
 }  // namespace mirtle_py

@@ -579,6 +579,20 @@ PyObject* new_document(mirtle::Document&& document) {
   return reinterpret_cast<PyObject*>(self);
 }
 
+const mirtle::Document& document_record(PyObject* document) noexcept {
+  return reinterpret_cast<DocumentObject*>(document)->record;
+}
+const mirtle::Account& account_record(PyObject* account) noexcept {
+  return reinterpret_cast<AccountObject*>(account)->record;
+}
+const char* document_attribute_name(mirtle::DocField field) noexcept {
+  for (const DocProperty& property : kDocProperties)
+    if (property.field == field) return property.name;
+  return "";
+}
+Py_ssize_t document_basicsize() noexcept { return sizeof(DocumentObject); }
+Py_ssize_t account_basicsize() noexcept { return sizeof(AccountObject); }
+
 PyObject* new_statement(StatementParts&& parts) {
   PyTypeObject* type = statement_type();
   if (type == nullptr) return nullptr;

@@ -36,4 +36,14 @@ struct StatementParts {
 // A new Statement, or nullptr with an error set (the parts are released).
 PyObject* new_statement(StatementParts&& parts);
 
+// The record inside a Document or Account object.  The caller checks the
+// type (any module built from these sources has the same layout).
+const mirtle::Document& document_record(PyObject* document) noexcept;
+const mirtle::Account& account_record(PyObject* account) noexcept;
+// The Document attribute that shows `field` ("doc_number" for Номер).
+const char* document_attribute_name(mirtle::DocField field) noexcept;
+// The size of a Document or Account object, for that type check.
+Py_ssize_t document_basicsize() noexcept;
+Py_ssize_t account_basicsize() noexcept;
+
 }  // namespace mirtle_py

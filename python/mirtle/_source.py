@@ -1,0 +1,65 @@
+"""Where a statement's bytes come from: a path, a binary file object or a buffer."""
+
+from __future__ import annotations
+
+import io
+import mmap
+import os
+from typing import Any, BinaryIO, Union
+
+__all__ = ["Source", "read_source"]
+
+#: What the toolkit's readers accept.
+Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, mmap.mmap, BinaryIO]
+
+
+def read_source(source: Any) -> bytes | bytearray | memoryview | mmap.mmap:
+    """Return the bytes of a statement source, without copying a buffer.
+
+    A ``str`` or ``os.PathLike`` is a path to a file that is read whole; a
+    binary file object is read from its current position to its end; bytes,
+    bytearray, memoryview and mmap objects are returned as they are.  A path
+    that does not exist or names a directory, a file opened in text mode, and
+    anything else raise an error saying which of these it was.
+    """
+    if isinstance(source, (bytes, bytearray, mmap.mmap)):
+        return source
+    if isinstance(source, memoryview):
+        if not source.c_contiguous:
+            raise BufferError("a memoryview source must be C-contiguous")
+        return source.cast("B") if source.format != "B" or source.ndim != 1 else source
+    if isinstance(source, (str, os.PathLike)):
+        return _read_path(source)
+    if hasattr(source, "read"):
+        return _read_file(source)
+    raise TypeError(
+        "source must be a path (str or os.PathLike), a binary file object or a bytes-like object "
+        f"(bytes, bytearray, memoryview, mmap), not {type(source).__name__}")
+
+
+def _read_path(path: str | os.PathLike[str]) -> bytes:
+    name = os.fspath(path)
+    if not isinstance(name, str):
+        raise TypeError(f"a path must be str or os.PathLike[str], not {type(name).__name__}")
+    try:
+        with open(name, "rb") as file:
+            return file.read()
+    except FileNotFoundError:
+        raise FileNotFoundError(2, "statement file does not exist", name) from None
+    except IsADirectoryError:
+        raise IsADirectoryError(21, "statement path is a directory, not a file", name) from None
+
+
+def _read_file(file: Any) -> bytes:
+    if isinstance(file, io.TextIOBase) or (hasattr(file, "mode") and "b" not in str(file.mode)
+                                           and hasattr(file, "encoding")):
+        raise TypeError("the file is open in text mode: open it in binary mode ('rb')")
+    data = file.read()
+    if isinstance(data, str):
+        raise TypeError("the file is open in text mode: open it in binary mode ('rb')")
+    if not isinstance(data, bytes):
+        try:
+            return bytes(memoryview(data))
+        except TypeError:
+            raise TypeError(f"file.read() returned {type(data).__name__}, not bytes") from None
+    return data
