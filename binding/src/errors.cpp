@@ -294,7 +294,7 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
 
 // A new reference to `module`'s attribute `name`, checked to be a type of
 // `basicsize` bytes (0: an exception type).
-PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) {
+PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) noexcept {
   PyObject* type = PyObject_GetAttrString(module, name);
   if (type == nullptr) return nullptr;
   const bool fits = basicsize == 0 ? PyExceptionClass_Check(type)
@@ -311,12 +311,12 @@ PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize)
 bool adopt_error_types(PyObject* module) {
   for (std::size_t i = 0; i < kExceptionNames.size(); ++i) {
     const char* name = kExceptionNames[i] + sizeof("mirtle_py.") - 1;
-    if (exception_slots[i].get([&] { return adopted_type(module, name, 0); }) == nullptr) return false;
+    if (exception_slots[i].get([&]() noexcept { return adopted_type(module, name, 0); }) == nullptr) return false;
   }
   for (std::size_t i = 0; i < kDetails.size(); ++i) {
     const char* name = short_name(kDetails[i]);
     const auto size = static_cast<Py_ssize_t>(sizeof(DetailObject));
-    if (detail_slots[i].get([&] { return adopted_type(module, name, size); }) == nullptr) return false;
+    if (detail_slots[i].get([&]() noexcept { return adopted_type(module, name, size); }) == nullptr) return false;
   }
   return true;
 }
