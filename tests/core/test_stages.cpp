@@ -2,8 +2,10 @@
 // it against those of the single-pass reader it replaced, the record sink against parse_statement,
 // and the owned form of the stream.
 #include <algorithm>
+#include <random>
 
 #include "mirtle/sections.hpp"
+#include "parser/attrs/attribute_list.hpp"
 #include "support.hpp"
 #include "text/decode.hpp"
 #include "text/unicode.hpp"
@@ -21,6 +23,41 @@ std::vector<std::string> inputs(std::size_t per_file) {
   for (const std::string& file : kFiles)
     for (std::string& v : variants(read_file(file), per_file)) out.push_back(std::move(v));
   return out;
+}
+
+// The open section's list against a plain find-or-append, on key sequences with repeats: short
+// keys that differ only in their first byte (so their tags and table bits collide), shared
+// endings, and sections long enough to move from the scan to the hash index.
+TEST(AttributeListTest, AgreesWithALinearReference) {
+  std::mt19937 rng(17);
+  AttributeList list;
+  for (const std::size_t distinct : {1u, 5u, 40u, 127u, 128u, 129u, 400u}) {
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < distinct; ++i)
+      keys.push_back(i % 3 == 0 ? std::string(1, static_cast<char>('a' + i % 26)) + std::to_string(i / 26)
+                                : "ПлательщикИНН" + std::to_string(i));
+    std::vector<std::string> values;  // stable storage for the views
+    values.reserve(distinct * 3);
+    std::vector<std::pair<std::string_view, std::string_view>> want;
+    list.clear();
+    for (std::size_t n = 0; n < distinct * 3; ++n) {
+      const std::string_view key = keys[rng() % distinct];
+      const std::string_view value = values.emplace_back(std::to_string(n));
+      list.set(key, value);
+      auto at = std::find_if(want.begin(), want.end(), [&](const auto& p) { return p.first == key; });
+      if (at == want.end()) want.emplace_back(key, value);
+      else at->second = value;
+    }
+    ASSERT_EQ(list.size(), want.size()) << distinct;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      EXPECT_EQ(list.items()[i].key, want[i].first) << distinct;
+      EXPECT_EQ(list.items()[i].value, want[i].second) << distinct;
+      const std::string_view* found = list.find(want[i].first);
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(*found, want[i].second);
+    }
+    EXPECT_EQ(list.find("absent"), nullptr);
+  }
 }
 
 // Digests of every outcome of the single-pass reader that the stages replaced, taken from it

@@ -28,7 +28,7 @@ class AttributeList {
   void clear() noexcept {
     items_.clear();
     tags_.clear();
-    seen_ = {};
+    first_with_bits_ = {};
     index_.clear();
   }
 
@@ -44,13 +44,20 @@ class AttributeList {
   // A key's length and last bytes: keys share long prefixes ("Плательщик…"),
   // so the scan compares these first and whole keys only when they match.
   static std::uint64_t tag_of(std::string_view key) noexcept;
-  std::int64_t scan(std::string_view key) const noexcept;
+  // Eight bits of a tag, for the table below.
+  static unsigned bits_of(std::uint64_t tag) noexcept {
+    return static_cast<unsigned>((tag * 0x9E3779B97F4A7C15ull) >> 56);
+  }
+  std::int64_t scan(std::string_view key, std::uint64_t tag) const noexcept;
 
   std::vector<AttributeView> items_;
   std::vector<std::uint64_t> tags_;  // tag_of each key, while scanning
-  // One bit per tag hash: most keys of a section are new, and a clear bit
-  // proves it without a scan.
-  std::array<std::uint64_t, 4> seen_{};
+  // Position + 1 of the first key whose tag has these bits, 0 for none.
+  // Most keys of a section are new and most bits are free, so one look-up
+  // usually settles a key; a taken slot holding another key sends the look-up
+  // to the scan.  Positions fit: scanned sections are at most kScanLimit long.
+  std::array<std::uint8_t, 256> first_with_bits_{};
+  static_assert(kScanLimit < 256);
   KeyIndex index_;
 };
 

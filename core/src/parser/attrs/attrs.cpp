@@ -18,24 +18,19 @@ std::uint64_t AttributeList::tag_of(std::string_view key) noexcept {
   return (tail << 8) | (key.size() & 0xFF);
 }
 
-namespace {
-unsigned seen_bit(std::uint64_t tag) noexcept {
-  return static_cast<unsigned>((tag * 0x9E3779B97F4A7C15ull) >> 56);
-}
-}  // namespace
-
-std::int64_t AttributeList::scan(std::string_view key) const noexcept {
-  const std::uint64_t tag = tag_of(key);
-  const unsigned bit = seen_bit(tag);
-  if ((seen_[bit >> 6] >> (bit & 63) & 1) == 0) return -1;
-  for (std::size_t i = 0; i < tags_.size(); ++i)
+std::int64_t AttributeList::scan(std::string_view key, std::uint64_t tag) const noexcept {
+  const unsigned first = first_with_bits_[bits_of(tag)];
+  if (first == 0) return -1;
+  if (tags_[first - 1] == tag && items_[first - 1].key == key) return first - 1;
+  for (std::size_t i = first; i < tags_.size(); ++i)
     if (tags_[i] == tag && items_[i].key == key) return static_cast<std::int64_t>(i);
   return -1;
 }
 
 void AttributeList::set(std::string_view key, std::string_view value) {
   auto key_at = [this](std::uint32_t i) { return items_[i].key; };
-  const std::int64_t pos = index_.active() ? index_.find(key, key_at) : scan(key);
+  const std::uint64_t tag = index_.active() ? 0 : tag_of(key);
+  const std::int64_t pos = index_.active() ? index_.find(key, key_at) : scan(key, tag);
   if (pos >= 0) {
     items_[static_cast<std::size_t>(pos)].value = value;
     return;
@@ -46,9 +41,8 @@ void AttributeList::set(std::string_view key, std::string_view value) {
   } else if (items_.size() > kScanLimit) {
     index_.build(items_.size(), key_at);
   } else {
-    const std::uint64_t tag = tag_of(key);
-    const unsigned bit = seen_bit(tag);
-    seen_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    std::uint8_t& first = first_with_bits_[bits_of(tag)];
+    if (first == 0) first = static_cast<std::uint8_t>(items_.size());
     tags_.push_back(tag);
   }
 }
@@ -56,7 +50,7 @@ void AttributeList::set(std::string_view key, std::string_view value) {
 const std::string_view* AttributeList::find(std::string_view key) const noexcept {
   const std::int64_t pos = index_.active()
                                ? index_.find(key, [this](std::uint32_t i) { return items_[i].key; })
-                               : scan(key);
+                               : scan(key, tag_of(key));
   return pos >= 0 ? &items_[static_cast<std::size_t>(pos)].value : nullptr;
 }
 
