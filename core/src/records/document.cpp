@@ -1,4 +1,5 @@
-#include <bitset>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -8,6 +9,26 @@ namespace mirtle {
 
 namespace {
 using K = FieldKind;
+
+static_assert(kDocFieldCount <= 64, "one bit per field");
+
+// One bit per field: the required ones, and those kept as text.
+struct FieldMasks {
+  std::uint64_t required = 0;
+  std::uint64_t text = 0;
+};
+
+FieldMasks make_field_masks() noexcept {
+  FieldMasks m;
+  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+    const DocFieldInfo& info = document_fields()[f];
+    if (info.required) m.required |= std::uint64_t{1} << f;
+    if (info.kind == K::Text || info.kind == K::OptionalText) m.text |= std::uint64_t{1} << f;
+  }
+  return m;
+}
+// Set once, before main: the field table is a constant.
+const FieldMasks kMasks = make_field_masks();
 }  // namespace
 
 // Collects one section's values, then copies every text into the record's
@@ -19,7 +40,7 @@ class DocumentBuilder {
     const std::optional<DocField> field = find_document_field(key);
     if (!field) return true;  // keys outside the table are ignored
     const auto f = static_cast<std::size_t>(*field);
-    if (set_[f]) {
+    if ((set_ >> f & 1) != 0) {
       failure = BuildFailure::duplicate(fields_[f].key);
       return false;
     }
@@ -48,25 +69,26 @@ class DocumentBuilder {
         text_bytes_ += value.size();
         break;
     }
-    set_[f] = true;
+    set_ |= std::uint64_t{1} << f;
     return true;
   }
 
   bool finish(Document& out, BuildFailure& failure) {
-    for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-      if (fields_[f].required && !set_[f]) {
-        failure = BuildFailure::missing(fields_[f].key);
-        return false;
-      }
+    if (const std::uint64_t missing = kMasks.required & ~set_; missing != 0) {
+      failure = BuildFailure::missing(fields_[static_cast<std::size_t>(std::countr_zero(missing))].key);
+      return false;
     }
     if (text_bytes_ >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
-    doc_.storage_.reserve(text_bytes_);
-    for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-      const K kind = fields_[f].kind;
-      if ((kind != K::Text && kind != K::OptionalText) || !set_[f]) continue;
-      doc_.spans_[f] = {static_cast<std::uint32_t>(doc_.storage_.size()),
-                        static_cast<std::uint32_t>(values_[f].size())};
-      doc_.storage_.append(values_[f]);
+    // Sized once, then filled in field order: no growth, no per-field checks.
+    doc_.storage_.resize(text_bytes_);
+    char* const storage = doc_.storage_.data();
+    std::uint32_t offset = 0;
+    for (std::uint64_t texts = kMasks.text & set_; texts != 0; texts &= texts - 1) {
+      const auto f = static_cast<std::size_t>(std::countr_zero(texts));
+      const auto length = static_cast<std::uint32_t>(values_[f].size());
+      doc_.spans_[f] = {offset, length};
+      if (length != 0) std::memcpy(storage + offset, values_[f].data(), length);
+      offset += length;
     }
     out = std::move(doc_);
     return true;
@@ -81,7 +103,7 @@ class DocumentBuilder {
   const std::array<DocFieldInfo, kDocFieldCount>& fields_ = document_fields();
   Document doc_;
   std::array<std::string_view, kDocFieldCount> values_{};
-  std::bitset<kDocFieldCount> set_;
+  std::uint64_t set_ = 0;  // bit f: field f taken
   std::size_t text_bytes_ = 0;
 };
 
