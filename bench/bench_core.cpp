@@ -18,9 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "mirtle/attrs.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/writer.hpp"
+#include "parser/attrs/attribute_list.hpp"
+#include "records/builders.hpp"
 #include "text/decode.hpp"
 #include "text/lines.hpp"
 #include "text/unicode.hpp"
@@ -184,11 +187,69 @@ void bm_write(benchmark::State& state, const Input* in, mirtle::Encoding encodin
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(out.size()));
 }
 
+// Keys like a section's: a long shared prefix, distinct endings.
+std::vector<std::string> section_keys(std::size_t count) {
+  std::vector<std::string> keys;
+  for (std::size_t i = 0; i < count; ++i) keys.push_back("ПоказательКБК" + std::to_string(i));
+  return keys;
+}
+
+// The open section's list at `count` keys, each set twice (new, then a
+// repeat): the cost per set on both sides of the list's scan limit.
+void bm_section_keys(benchmark::State& state) {
+  const auto keys = section_keys(static_cast<std::size_t>(state.range(0)));
+  mirtle::AttributeList list;
+  for (auto _ : state) {
+    list.clear();
+    for (const std::string& k : keys) list.set(k, k);
+    for (const std::string& k : keys) list.set(k, k);
+    benchmark::DoNotOptimize(list.size());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 2);
+}
+
+// The owned map (header, hook copies) at `count` keys, each set twice: the
+// cost per set on both sides of its linear limit.
+void bm_map_keys(benchmark::State& state) {
+  const auto keys = section_keys(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    mirtle::AttributeMap map;
+    for (const std::string& k : keys) map.set(std::string_view(k), std::string_view(k));
+    for (const std::string& k : keys) map.set(std::string_view(k), std::string_view(k));
+    benchmark::DoNotOptimize(map.size());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 2);
+}
+
+// One account's book at `count` distinct intervals, each filed twice (the
+// repeat is dropped): the cost per filing on both sides of its scan limit.
+void bm_intervals(benchmark::State& state) {
+  std::vector<mirtle::Interval> intervals(static_cast<std::size_t>(state.range(0)));
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    intervals[i].date_start = {2024, static_cast<std::uint8_t>(1 + i % 12), static_cast<std::uint8_t>(1 + i % 28)};
+    intervals[i].start_amount.lo = i;
+  }
+  for (auto _ : state) {
+    mirtle::AccountBook book;
+    for (const mirtle::Interval& interval : intervals) book.add_interval("40702810956508899579", interval);
+    for (const mirtle::Interval& interval : intervals) book.add_interval("40702810956508899579", interval);
+    benchmark::DoNotOptimize(book.finish());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  // The thresholds of the key lists, at and around their limits.
+  benchmark::RegisterBenchmark("limits/section_keys", bm_section_keys)
+      ->Arg(16)->Arg(32)->Arg(64)->Arg(128)->Arg(129)->Arg(256)->Arg(1024);
+  benchmark::RegisterBenchmark("limits/map_keys", bm_map_keys)
+      ->Arg(8)->Arg(16)->Arg(32)->Arg(33)->Arg(64)->Arg(128);
+  benchmark::RegisterBenchmark("limits/intervals", bm_intervals)->Arg(4)->Arg(8)->Arg(16)->Arg(17)->Arg(32)->Arg(64);
 
   const char* env = std::getenv("MIRTLE_BENCH_DATA");
   const std::string dir = env != nullptr && *env != '\0' ? env : MIRTLE_BENCH_DEFAULT_DATA;
@@ -219,10 +280,7 @@ int main(int argc, char** argv) {
       inputs.push_back(std::move(in));
     }
   }
-  if (inputs.empty()) {
-    std::fprintf(stderr, "no benchmark inputs in %s; nothing to do\n", dir.c_str());
-    return 0;
-  }
+  if (inputs.empty()) std::fprintf(stderr, "no benchmark inputs in %s\n", dir.c_str());
 
   // Google Benchmark 1.7 takes the name as a C string (and copies it).
   auto add = [](const std::string& name, auto&&... args) {
