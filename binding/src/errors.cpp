@@ -294,7 +294,36 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   return exc.release();
 }
 
+// The class of `module` named like `qualified_name` (a new reference), if
+// it is an exception class or, with `basic_size`, a type of that layout.
+PyObject* module_class(PyObject* module, const char* qualified_name, Py_ssize_t basic_size) {
+  const char* name = qualified_name + sizeof("mirtle_py.") - 1;
+  Ref cls = Ref::steal(PyObject_GetAttrString(module, name));
+  if (!cls) return nullptr;
+  const bool fits = basic_size == 0 ? PyExceptionClass_Check(cls.get()) != 0
+                                    : PyType_Check(cls.get()) &&
+                                          reinterpret_cast<PyTypeObject*>(cls.get())->tp_basicsize == basic_size;
+  if (!fits) {
+    PyErr_Format(PyExc_ImportError, "%s is not the module's own class", qualified_name);
+    return nullptr;
+  }
+  return cls.release();
+}
+
 }  // namespace
+
+bool share_error_types(PyObject* module) noexcept {
+  for (const ExceptionInfo& info : kExceptions) {
+    const auto index = static_cast<std::size_t>(&info - kExceptions.data());
+    if (!exception_slots[index].get([&] { return module_class(module, info.name, 0); })) return false;
+  }
+  for (const DetailInfo& info : kDetails) {
+    const auto index = static_cast<std::size_t>(&info - kDetails.data());
+    const auto size = static_cast<Py_ssize_t>(sizeof(DetailObject));
+    if (!detail_slots[index].get([&] { return module_class(module, info.type_name, size); })) return false;
+  }
+  return true;
+}
 
 PyObject* exception_type(ExceptionKind kind) {
   return exception_slots[static_cast<std::size_t>(kind)].get([kind] { return create_exception(kind); });

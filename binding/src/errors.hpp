@@ -20,4 +20,9 @@ PyTypeObject* detail_type(mirtle::SyntaxKind kind);
 // with the error of a failed translation set.
 PyObject* exception_from(mirtle::ParseError error);
 
+// For another extension module built from these sources: makes its
+// exception and detail types those of the imported module `mirtle_py`, so
+// that both raise the very same classes.  Call before any other use.
+bool share_error_types(PyObject* mirtle_py_module) noexcept;
+
 }  // namespace mirtle_py

@@ -10,7 +10,7 @@ namespace mirtle_py {
 // must be destroyed with the thread attached.
 class PythonHook final : public mirtle::Hook {
  public:
-  explicit PythonHook(PyObject* callable) noexcept : callable_(callable) {}  // steals
+  explicit PythonHook(PyObject* callable) noexcept : callable_(Ref::steal(callable)) {}  // steals
   PythonHook(PythonHook&& other) noexcept = default;
   PythonHook& operator=(PythonHook&&) noexcept = default;
 

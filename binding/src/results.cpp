@@ -496,27 +496,50 @@ PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 
 
 // Written once, before the SectionType type is published.
 constinit std::array<std::atomic<PyObject*>, 2> section_values{};
+constexpr const char* kSectionNames[2] = {"Document", "Account"};
 
 // The type and both of its values, all complete before anyone sees them.
 PyObject* create_section_type() {
   Ref type = Ref::steal(create_type(&section_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-  constexpr const char* kNames[2] = {"Document", "Account"};
   for (std::uint8_t value = 0; value < 2; ++value) {
     auto* obj = alloc_plain<SectionTypeObject>(tp);
     if (obj == nullptr) return nullptr;
     obj->value = value;
     Ref owned = Ref::steal(reinterpret_cast<PyObject*>(obj));
-    if (!set_type_attr(tp, kNames[value], owned.get())) return nullptr;
+    if (!set_type_attr(tp, kSectionNames[value], owned.get())) return nullptr;
   }
   // The type dict now holds the values for the rest of the process.
   for (std::uint8_t value = 0; value < 2; ++value) {
     PyObject* dict = PyType_GetDict(tp);
     if (dict == nullptr) return nullptr;
-    PyObject* obj = PyDict_GetItemString(dict, kNames[value]);  // borrowed
+    PyObject* obj = PyDict_GetItemString(dict, kSectionNames[value]);  // borrowed
     Py_DECREF(dict);
     section_values[value].store(obj, std::memory_order_relaxed);
+  }
+  return type.release();
+}
+
+// The SectionType of an imported mirtle_py (a new reference), its values
+// recorded as this copy's own.
+PyObject* adopt_section_type(PyObject* module) {
+  Ref type = Ref::steal(PyObject_GetAttrString(module, "SectionType"));
+  if (!type) return nullptr;
+  auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+  if (!PyType_Check(type.get()) || tp->tp_basicsize != static_cast<Py_ssize_t>(sizeof(SectionTypeObject))) {
+    PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the module's own class");
+    return nullptr;
+  }
+  for (std::uint8_t value = 0; value < 2; ++value) {
+    // The type keeps its values alive for the rest of the process.
+    Ref obj = Ref::steal(PyObject_GetAttrString(type.get(), kSectionNames[value]));
+    if (!obj) return nullptr;
+    if (Py_TYPE(obj.get()) != tp) {
+      PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the module's own class");
+      return nullptr;
+    }
+    section_values[value].store(obj.get(), std::memory_order_relaxed);
   }
   return type.release();
 }
@@ -524,6 +547,10 @@ PyObject* create_section_type() {
 constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, section_slot;
 
 }  // namespace
+
+bool share_section_type(PyObject* module) noexcept {
+  return section_slot.get([module] { return adopt_section_type(module); }) != nullptr;
+}
 
 PyTypeObject* interval_type() {
   return reinterpret_cast<PyTypeObject*>(interval_slot.get([] { return create_type(&interval_spec, false); }));

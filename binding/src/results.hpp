@@ -18,6 +18,11 @@ PyTypeObject* section_type_type();
 // The one SectionType object of `kind` (borrowed), or nullptr with an error.
 PyObject* section_type_value(mirtle::SectionType kind);
 
+// For another extension module built from these sources: makes its
+// SectionType and values those of the imported module `mirtle_py`, so that
+// hooks see the very same objects.  Call before any other use.
+bool share_section_type(PyObject* mirtle_py_module) noexcept;
+
 // New result objects; the records are moved in, texts stay UTF-8 until read.
 PyObject* new_account(mirtle::Account&& account);
 PyObject* new_document(mirtle::Document&& document);
