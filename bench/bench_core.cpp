@@ -1,4 +1,5 @@
-// Throughput of parse_statement on generated statements, and the floor that
+// Throughput of parse_statement on generated statements, of its first two
+// stages alone (classified lines; the section stream), and the floor that
 // any parser of this format pays: making sure the bytes are text and
 // finding the line ends.
 //
@@ -16,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "text/decode.hpp"
+#include "text/lines.hpp"
 #include "text/unicode.hpp"
 
 namespace {
@@ -66,6 +69,49 @@ void bm_parse(benchmark::State& state, const Input* in, bool with_hook) {
   set_bytes(state, *in);
   state.counters["docs/s"] = benchmark::Counter(
       static_cast<double>(in->documents) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Stage 1: numbered, trimmed, classified lines.
+void bm_lines_classified(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    auto source = mirtle::LineSource::open(in->bytes);
+    if (!source) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    mirtle::TextLine line;
+    std::size_t attributes = 0;
+    while (source->next(line)) {
+      attributes += line.classified.kind == mirtle::LineKind::Attribute ? 1 : 0;
+      source->release();
+    }
+    benchmark::DoNotOptimize(attributes);
+  }
+  set_bytes(state, *in);
+}
+
+// Stage 2: the section stream, every event read and dropped.
+void bm_stream(benchmark::State& state, const Input* in) {
+  for (auto _ : state) {
+    auto stream = mirtle::SectionStream::open(in->bytes);
+    if (!stream) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    mirtle::SectionEvent event;
+    std::size_t sections = 0;
+    for (;;) {
+      auto more = stream->next(event);
+      if (!more) {
+        state.SkipWithError("stream failed");
+        return;
+      }
+      if (!*more) break;
+      sections += event.kind == mirtle::EventKind::SectionEnd ? 1 : 0;
+    }
+    benchmark::DoNotOptimize(sections);
+  }
+  set_bytes(state, *in);
 }
 
 // Line feeds in `text`: the same in windows-1251 and in UTF-8.
@@ -118,17 +164,6 @@ void bm_lines(benchmark::State& state, const Input* in) {
   set_bytes(state, *in);
 }
 
-const char* kind_name(mirtle::ErrorKind kind) {
-  switch (kind) {
-    case mirtle::ErrorKind::Syntax: return "syntax error";
-    case mirtle::ErrorKind::InvalidDocument: return "invalid document";
-    case mirtle::ErrorKind::Unfinished: return "unfinished";
-    case mirtle::ErrorKind::NotStatement: return "not a statement";
-    case mirtle::ErrorKind::EmptyInput: return "empty input";
-  }
-  return "?";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,7 +187,7 @@ int main(int argc, char** argv) {
       auto result = mirtle::parse_statement({}, in->bytes);
       if (!result) {
         std::fprintf(stderr, "skipping %s: %s does not parse (%s, line %llu)\n", in->label.c_str(),
-                     path.c_str(), kind_name(result.error().kind),
+                     path.c_str(), std::string(mirtle::name(result.error().kind)).c_str(),
                      static_cast<unsigned long long>(result.error().lineno));
         continue;
       }
@@ -168,19 +203,19 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Google Benchmark 1.7 takes the name as a C string (and copies it).
+  auto add = [](const std::string& name, auto&&... args) {
+    benchmark::RegisterBenchmark(name.c_str(), args...)->Unit(benchmark::kMillisecond);
+  };
   for (const auto& in : inputs) {
     const Input* p = in.get();
-    const bool utf8 = p->label.starts_with("utf8");
-    benchmark::RegisterBenchmark("parse/" + p->label + "/no_hook", bm_parse, p, false)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("parse/" + p->label + "/noop_hook", bm_parse, p, true)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("floor/" + p->label + "/decode+lines", bm_floor, p)
-        ->Unit(benchmark::kMillisecond);
-    if (utf8)
-      benchmark::RegisterBenchmark("floor/" + p->label + "/validate", bm_validate, p)
-          ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("floor/" + p->label + "/lines", bm_lines, p)->Unit(benchmark::kMillisecond);
+    add("parse/" + p->label + "/no_hook", bm_parse, p, false);
+    add("parse/" + p->label + "/noop_hook", bm_parse, p, true);
+    add("stage2/" + p->label + "/stream", bm_stream, p);
+    add("stage1/" + p->label + "/classified_lines", bm_lines_classified, p);
+    add("floor/" + p->label + "/decode+lines", bm_floor, p);
+    if (p->label.starts_with("utf8")) add("floor/" + p->label + "/validate", bm_validate, p);
+    add("floor/" + p->label + "/lines", bm_lines, p);
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

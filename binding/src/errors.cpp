@@ -6,7 +6,8 @@
 #include <string>
 
 #include "args.hpp"
-#include "mirtle/values.hpp"
+#include "mirtle/vocabulary.hpp"
+#include "text/quote.hpp"
 
 namespace mirtle_py {
 namespace {
@@ -15,18 +16,11 @@ using mirtle::SyntaxKind;
 
 // --- exception types ------------------------------------------------------
 
-struct ExceptionInfo {
-  const char* name;
-  ExceptionKind base;  // Parse for the subclasses; ignored for Parse itself
+// Indexed by ExceptionKind; every type but ParseError derives from ParseError.
+constexpr std::array<const char*, 5> kExceptionNames = {
+    "mirtle_py.ParseError", "mirtle_py.NotStatementError", "mirtle_py.EmptyInputError",
+    "mirtle_py.UnfinishedError", "mirtle_py.SyntaxError",
 };
-
-constexpr std::array<ExceptionInfo, 5> kExceptions = {{
-    {"mirtle_py.ParseError", ExceptionKind::Parse},
-    {"mirtle_py.NotStatementError", ExceptionKind::Parse},
-    {"mirtle_py.EmptyInputError", ExceptionKind::Parse},
-    {"mirtle_py.UnfinishedError", ExceptionKind::Parse},
-    {"mirtle_py.SyntaxError", ExceptionKind::Parse},
-}};
 
 constinit std::array<OnceSlot, 5> exception_slots{};
 
@@ -36,7 +30,7 @@ PyObject* create_exception(ExceptionKind kind) {
     base = exception_type(ExceptionKind::Parse);
     if (base == nullptr) return nullptr;
   }
-  PyObject* type = PyErr_NewException(kExceptions[static_cast<std::size_t>(kind)].name, base, nullptr);
+  PyObject* type = PyErr_NewException(kExceptionNames[static_cast<std::size_t>(kind)], base, nullptr);
   if (type == nullptr) {
     PyObject* cause = PyErr_GetRaisedException();
     PyErr_Format(PyExc_RuntimeError, "Failed to initialize new exception type. %S", cause);
@@ -247,12 +241,8 @@ PyObject* create_detail_type(std::size_t index) {
 
 // --- translation of core errors ---------------------------------------------
 
-constexpr std::array<const char*, 6> kContextNames = {
-    "header", "document", "account", "finished", "init", "read_next_section",
-};
-
 std::string syntax_message(const mirtle::ParseError& e) {
-  const std::string context = kContextNames[static_cast<std::size_t>(e.context)];
+  const std::string context(mirtle::name(e.context));
   switch (e.syntax) {
     case SyntaxKind::UnexpectedSection:
       return "Unexpected section '" + e.text + "' in context '" + context + "'";
@@ -287,7 +277,7 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   if (type == nullptr) return nullptr;
   // The detail's second text is the context name or the attribute's value.
   std::string second = e.syntax == SyntaxKind::UnexpectedSection || e.syntax == SyntaxKind::MissingField
-                           ? std::string(kContextNames[static_cast<std::size_t>(e.context)])
+                           ? std::string(mirtle::name(e.context))
                            : std::move(e.value);
   Ref detail = Ref::steal(make_detail(type, e.lineno, std::move(e.text), std::move(second)));
   if (!detail || PyObject_SetAttrString(exc.get(), "detail", detail.get()) < 0) return nullptr;

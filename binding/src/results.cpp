@@ -9,6 +9,7 @@
 #include <string>
 
 #include "mirtle/values.hpp"
+#include "text/quote.hpp"
 
 namespace mirtle_py {
 namespace {
@@ -164,7 +165,7 @@ PyObject* interval_repr(PyObject* self) {
 
 PyObject* interval_compare(PyObject* a, PyObject* b, int op) {
   return compare_records<IntervalObject>(a, b, op, [](const IntervalObject& x, const IntervalObject& y) {
-    return x.record.identical(y.record);
+    return x.record == y.record;
   });
 }
 
@@ -225,16 +226,9 @@ PyObject* account_repr(PyObject* self) {
   });
 }
 
-bool same_account(const mirtle::Account& a, const mirtle::Account& b) noexcept {
-  if (a.number != b.number || a.intervals.size() != b.intervals.size()) return false;
-  for (std::size_t i = 0; i < a.intervals.size(); ++i)
-    if (!a.intervals[i].identical(b.intervals[i])) return false;
-  return true;
-}
-
 PyObject* account_compare(PyObject* a, PyObject* b, int op) {
   return compare_records<AccountObject>(a, b, op, [](const AccountObject& x, const AccountObject& y) {
-    return same_account(x.record, y.record);
+    return x.record == y.record;
   });
 }
 
@@ -366,7 +360,7 @@ PyObject* document_repr(PyObject* self) {
 
 PyObject* document_compare(PyObject* a, PyObject* b, int op) {
   return compare_records<DocumentObject>(a, b, op, [](const DocumentObject& x, const DocumentObject& y) {
-    return x.record.identical(y.record);
+    return x.record == y.record;
   });
 }
 

@@ -165,7 +165,7 @@ TEST(Intervals, ManyFilingsFollowTheRule) {
       if (coin(rng) == 0) lines += "\nВсегоПоступило=" + amounts[pick(rng)];
       if (coin(rng) == 0) lines += "\nДатаКонца=" + std::to_string(day(rng)) + ".02.2024";
       const auto in = build_interval(Section(lines).views);
-      ASSERT_TRUE(in) << in.error();
+      ASSERT_TRUE(in) << message(in.error());
       book.add_interval(number, *in);
       auto a = std::find_if(expected.begin(), expected.end(), [&](const Account& x) { return x.number == number; });
       auto& list = (a == expected.end() ? expected.insert(a, Account{number, {}}) : a)->intervals;
@@ -207,7 +207,7 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
     const bool text = fields[i].kind == FieldKind::Text || fields[i].kind == FieldKind::OptionalText;
     const std::string value = text ? "31.02.2024 №" + std::to_string(i) : key == "Сумма" ? "-12.340" : "29.02.2000";
     const auto r = build_document(Section(key + "=" + value + "\n" + without({key})).views, "Тип");
-    ASSERT_TRUE(r) << r.error();
+    ASSERT_TRUE(r) << message(r.error());
     for (std::size_t j = 0; j < kDocFieldCount; ++j) {
       const auto t = r->text(static_cast<DocField>(j));
       EXPECT_TRUE(t.has_value() == (fields[j].kind == FieldKind::Text || (j == i && text)) &&
@@ -251,7 +251,7 @@ TEST(Documents, FailureTextsAndTheirPrecedence) {
     rows.push_back({without({k}), "missing field `" + k + "`"});
   check_rows(rows, [](const std::string& lines) {
     const auto r = build_document(Section(lines).views, "Платежное поручение");
-    return r ? "built" : r.error();
+    return r ? "built" : message(r.error());
   });
 }
 

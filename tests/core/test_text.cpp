@@ -221,8 +221,8 @@ TEST(Values, DateTable) {
   check_rows(rows, [&](const std::string& text) {
     const auto r = parse_date(text);
     const auto o = parse_optional_date(text);
-    const std::string got = r ? format_date(*r) : r.error();
-    EXPECT_EQ(!o ? o.error() : *o ? format_date(**o) : "absent", got == E ? "absent" : got);
+    const std::string got = r ? format_date(*r) : message(r.error(), text);
+    EXPECT_EQ(!o ? message(o.error(), text) : *o ? format_date(**o) : "absent", got == E ? "absent" : got);
     return got;
   });
 }
@@ -278,7 +278,7 @@ TEST(Values, AmountTable) {
     EXPECT_TRUE(!r || !r->is_zero() || !r->negative) << "negative zero";
     if (r) return format_amount(*r);
     const bool plain = std::all_of(text.begin(), text.end(), [](char ch) { return ch >= ' ' && ch <= '~'; });
-    EXPECT_TRUE(!plain || r.error() == invalid_amount(text)) << r.error();
+    EXPECT_TRUE(!plain || message(r.error(), text) == invalid_amount(text)) << message(r.error(), text);
     return std::string("!");
   });
   Rows quoted = {{"", ""}, {"Сумма 5", "Сумма 5"}, {"1'000", "1'000"}, {"a\"b\\c", "a\\\"b\\\\c"}, {" 1", " 1"},
@@ -288,7 +288,9 @@ TEST(Values, AmountTable) {
                  {utf8(0xAD) + utf8(0x200B) + utf8(0xFEFF), "\\u{ad}\\u{200b}\\u{feff}"},
                  {"e" + utf8(0x301), "e\\u{301}"}, {utf8(0xE000) + utf8(0x378), "\\u{e000}\\u{378}"}};
   for (auto& row : quoted) row.second = invalid_amount(row.second);
-  check_rows(quoted, [](const std::string& t) { return parse_amount(t) ? "parsed" : parse_amount(t).error(); });
+  check_rows(quoted, [](const std::string& t) {
+    return parse_amount(t) ? "parsed" : message(parse_amount(t).error(), t);
+  });
 }
 
 }  // namespace

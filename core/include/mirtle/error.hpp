@@ -1,43 +1,16 @@
-// Parse errors and warnings.  The core gives errors no message text: the
-// binding formats messages from the kind and the fields.
+// Parse errors and warnings.  The core gives errors no message text of
+// their own: a caller formats messages from the kind and the fields.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "mirtle/vocabulary.hpp"
+
 namespace mirtle {
 
 using LineNo = std::uint64_t;  // 1 for the first line of the decoded text
-
-// The reader's states, named in errors.  The order is part of the interface.
-enum class ParserContext : std::uint8_t {
-  Header,
-  Document,
-  Account,
-  Finished,
-  Init,
-  ReadNextSection,
-};
-
-enum class ErrorKind : std::uint8_t {
-  Syntax,
-  InvalidDocument,
-  Unfinished,
-  NotStatement,
-  EmptyInput,
-};
-
-// The line-level kinds carried by ErrorKind::Syntax, in their fixed order.
-enum class SyntaxKind : std::uint8_t {
-  UnexpectedSection,    // lineno, found, context
-  UnexpectedAttribute,  // lineno, key, value
-  UnrecognizedLine,     // lineno, line
-  MissingField,         // lineno, field, context
-  AccountParseError,    // lineno, message
-  DocumentParseError,   // lineno, message
-  HookError,            // lineno, message
-};
 
 // One error value.  `text` holds found/key/line/field/message by kind;
 // `value` is used only by UnexpectedAttribute; `context` only by
@@ -74,6 +47,8 @@ struct ParseError {
 
   bool is_syntax() const noexcept { return kind == ErrorKind::Syntax; }
 
+  friend bool operator==(const ParseError&, const ParseError&) = default;
+
  private:
   static ParseError syntax_error(SyntaxKind kind, LineNo n, std::string text, std::string value,
                                  ParserContext c) {
@@ -92,6 +67,8 @@ struct ParseError {
 struct Warning {
   LineNo lineno;
   std::string message;
+
+  friend bool operator==(const Warning&, const Warning&) = default;
 };
 
 }  // namespace mirtle

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mirtle/values.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle {
 
@@ -24,44 +25,19 @@ struct Interval {
 
   // Equality used to drop repeats: amounts compare by value.
   bool same_value(const Interval& other) const noexcept;
+  // A hash consistent with same_value.
   std::uint64_t value_hash() const noexcept;
+
   // Equality of every field as written (scale included).
-  bool identical(const Interval& other) const noexcept;
+  friend bool operator==(const Interval&, const Interval&) = default;
 };
 
 struct Account {
   std::string number;
   std::vector<Interval> intervals;  // sorted by date_start, stable
+
+  friend bool operator==(const Account&, const Account&) = default;
 };
-
-// The 53 document fields in the record's own order (the order in which a
-// missing key is looked for).
-enum class DocField : std::uint8_t {
-  Number, Type, PaymentType, Date, Purpose, Ordering, Amount,
-  PayerInn, PayerKpp, PayerBic, PayerBank1, PayerAccount, Payer, Payer1,
-  OutcomeDate, PayerRasAccount, PayerCorAccount,
-  PayeeInn, Payee, PayeeAccount, PayeeKpp, PayeeBic, PayeeBank1,
-  PayeeRasAccount, PayeeCorAccount, IncomeDate,
-  Payer2, Payer3, Payer4, PayerBank2,
-  Payee1, Payee2, Payee3, Payee4, PayeeBank2,
-  PaymentKind, PaymentDeadline, Uin, PurposeCode,
-  Purpose1, Purpose2, Purpose3, Purpose4, Purpose5, Purpose6,
-  CompilerStatus, Kbk, Okato, TaxBasis, TaxPeriod, TaxNumber, TaxDate, TaxType,
-};
-inline constexpr std::size_t kDocFieldCount = 53;
-
-enum class FieldKind : std::uint8_t { Text, OptionalText, Date, OptionalDate, Amount };
-
-struct DocFieldInfo {
-  std::string_view key;  // the statement key, UTF-8
-  FieldKind kind;
-  bool required;
-};
-
-// The field table, indexed by DocField.
-const std::array<DocFieldInfo, kDocFieldCount>& document_fields() noexcept;
-// The field of a statement key (exact bytes), or nullopt for other keys.
-std::optional<DocField> find_document_field(std::string_view key) noexcept;
 
 // One payment document.  Its texts live in one owned buffer.
 class Document {
@@ -78,7 +54,8 @@ class Document {
     return std::string_view(storage_.data() + s.offset, s.length);
   }
 
-  bool identical(const Document& other) const noexcept;
+  // Equality of every field, amounts as written.
+  friend bool operator==(const Document& a, const Document& b) noexcept;
 
  private:
   friend class DocumentBuilder;

@@ -11,12 +11,9 @@
 #include "mirtle/error.hpp"
 #include "mirtle/records.hpp"
 #include "mirtle/result.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle {
-
-enum class Encoding : std::uint8_t { CP1251 = 0, UTF8 = 1 };
-
-enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
 
 struct Statement {
   Encoding encoding = Encoding::UTF8;
@@ -24,6 +21,9 @@ struct Statement {
   std::vector<Account> accounts;  // in order of each number's first section
   std::vector<Document> documents;  // in order of their closing lines
   std::vector<Warning> warnings;  // in the order they arose
+
+  // Equality of every field; amounts as written.
+  friend bool operator==(const Statement&, const Statement&) = default;
 };
 
 // What a hook answers: success, or failure with a message.

@@ -35,20 +35,37 @@ struct Decimal {
   bool same_value(const Decimal& other) const noexcept;
   // A hash consistent with same_value.
   std::uint64_t value_hash() const noexcept;
+
+  // Equality as written: 100 and 100.00 differ (see same_value).
+  friend bool operator==(const Decimal&, const Decimal&) = default;
 };
 
-// Failure texts are complete messages, owned; no allocation on success.
-using DateResult = Result<Date, std::string>;
-using OptionalDateResult = Result<std::optional<Date>, std::string>;
-using AmountResult = Result<Decimal, std::string>;
+// Why a value could not be read.  The text a caller shows for each is made
+// by `message`.
+enum class ValueError : std::uint8_t {
+  EmptyDate,          // "empty string is not a valid date"
+  OutOfRange,         // "input is out of range"
+  InvalidCharacters,  // "input contains invalid characters"
+  PrematureEnd,       // "premature end of input"
+  TrailingInput,      // "trailing input"
+  InvalidAmount,      // "invalid value: string "<text>", expected a Decimal ..."
+};
+
+// The failure text of `error` for the value `text` that was read.
+std::string message(ValueError error, std::string_view text);
+
+// None of these allocates or throws.
+using DateResult = Result<Date, ValueError>;
+using OptionalDateResult = Result<std::optional<Date>, ValueError>;
+using AmountResult = Result<Decimal, ValueError>;
 
 // A date that must be given, "%d.%m.%Y" with white space skipped before
-// each number.  Does not throw except std::bad_alloc on failure texts.
-DateResult parse_date(std::string_view text);
+// each number.
+DateResult parse_date(std::string_view text) noexcept;
 // As parse_date, but a blank text is an absent date.
-OptionalDateResult parse_optional_date(std::string_view text);
+OptionalDateResult parse_optional_date(std::string_view text) noexcept;
 // A money amount in plain ("-1_000.50") or exponent ("1.2e3") form.
-AmountResult parse_amount(std::string_view text);
+AmountResult parse_amount(std::string_view text) noexcept;
 
 // "YYYY-MM-DD"; years outside 0..9999 get a sign and at least four digits.
 // Writes at most 16 bytes at `out`, returns the length.
@@ -58,9 +75,5 @@ std::string format_date(const Date& date);
 // Writes at most 32 bytes at `out`, returns the length.
 std::size_t format_amount(const Decimal& amount, char* out) noexcept;
 std::string format_amount(const Decimal& amount);
-
-// The double-quoted, backslash-escaped form of a text used in reprs and in
-// the invalid-amount message.  `text` must be valid UTF-8.
-void append_quoted(std::string& out, std::string_view text);
 
 }  // namespace mirtle

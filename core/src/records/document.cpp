@@ -7,142 +7,38 @@
 namespace mirtle {
 
 namespace {
-
 using K = FieldKind;
-
-constexpr std::array<DocFieldInfo, kDocFieldCount> kFields = {{
-    {"Номер", K::Text, true},
-    {"СекцияДокумент", K::Text, true},
-    {"ВидОплаты", K::OptionalText, false},
-    {"Дата", K::Date, true},
-    {"НазначениеПлатежа", K::Text, true},
-    {"Очередность", K::OptionalText, false},
-    {"Сумма", K::Amount, true},
-    {"ПлательщикИНН", K::Text, true},
-    {"ПлательщикКПП", K::OptionalText, false},
-    {"ПлательщикБИК", K::Text, true},
-    {"ПлательщикБанк1", K::Text, true},
-    {"ПлательщикСчет", K::Text, true},
-    {"Плательщик", K::OptionalText, false},
-    {"Плательщик1", K::OptionalText, false},
-    {"ДатаСписано", K::OptionalDate, false},
-    {"ПлательщикРасчСчет", K::OptionalText, false},
-    {"ПлательщикКорсчет", K::OptionalText, false},
-    {"ПолучательИНН", K::Text, true},
-    {"Получатель", K::OptionalText, false},
-    {"ПолучательСчет", K::Text, true},
-    {"ПолучательКПП", K::OptionalText, false},
-    {"ПолучательБИК", K::Text, true},
-    {"ПолучательБанк1", K::Text, true},
-    {"ПолучательРасчСчет", K::OptionalText, false},
-    {"ПолучательКорсчет", K::OptionalText, false},
-    {"ДатаПоступило", K::OptionalDate, false},
-    {"Плательщик2", K::OptionalText, false},
-    {"Плательщик3", K::OptionalText, false},
-    {"Плательщик4", K::OptionalText, false},
-    {"ПлательщикБанк2", K::OptionalText, false},
-    {"Получатель1", K::OptionalText, false},
-    {"Получатель2", K::OptionalText, false},
-    {"Получатель3", K::OptionalText, false},
-    {"Получатель4", K::OptionalText, false},
-    {"ПолучательБанк2", K::OptionalText, false},
-    {"ВидПлатежа", K::OptionalText, false},
-    {"СрокПлатежа", K::OptionalText, false},
-    {"Код", K::OptionalText, false},
-    {"КодНазПлатежа", K::OptionalText, false},
-    {"НазначениеПлатежа1", K::OptionalText, false},
-    {"НазначениеПлатежа2", K::OptionalText, false},
-    {"НазначениеПлатежа3", K::OptionalText, false},
-    {"НазначениеПлатежа4", K::OptionalText, false},
-    {"НазначениеПлатежа5", K::OptionalText, false},
-    {"НазначениеПлатежа6", K::OptionalText, false},
-    {"СтатусСоставителя", K::OptionalText, false},
-    {"ПоказательКБК", K::OptionalText, false},
-    {"ОКАТО", K::OptionalText, false},
-    {"ПоказательОснования", K::OptionalText, false},
-    {"ПоказательПериода", K::OptionalText, false},
-    {"ПоказательНомера", K::OptionalText, false},
-    {"ПоказательДаты", K::OptionalText, false},
-    {"ПоказательТипа", K::OptionalText, false},
-}};
-
-// Keys differ mostly in their length and last bytes ("Плательщик1" and
-// "Плательщик2", "ПлательщикИНН" and "ПлательщикКПП"): hash those.
-constexpr std::size_t kSlots = 256;
-
-constexpr std::uint32_t key_hash(std::string_view key) noexcept {
-  std::uint32_t h = static_cast<std::uint32_t>(key.size()) * 0x9E3779B1u;
-  const std::size_t n = key.size() < 4 ? key.size() : 4;
-  for (std::size_t i = key.size() - n; i < key.size(); ++i)
-    h = (h ^ static_cast<unsigned char>(key[i])) * 0x01000193u;
-  return h ^ (h >> 15);
-}
-
-constexpr std::array<std::uint8_t, kSlots> make_slots() {
-  std::array<std::uint8_t, kSlots> slots{};  // field + 1, 0 for empty
-  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-    std::size_t i = key_hash(kFields[f].key) % kSlots;
-    while (slots[i] != 0) i = (i + 1) % kSlots;
-    slots[i] = static_cast<std::uint8_t>(f + 1);
-  }
-  return slots;
-}
-constexpr std::array<std::uint8_t, kSlots> kSlotTable = make_slots();
-
-constexpr std::string_view kTypeKey = "СекцияДокумент";
-
-std::string quoted_field_text(std::string_view words, std::string_view key) {
-  std::string text(words);
-  text += " `";
-  text += key;
-  text += '`';
-  return text;
-}
-
 }  // namespace
-
-const std::array<DocFieldInfo, kDocFieldCount>& document_fields() noexcept { return kFields; }
-
-std::optional<DocField> find_document_field(std::string_view key) noexcept {
-  if (key.empty()) return std::nullopt;
-  for (std::size_t i = key_hash(key) % kSlots;; i = (i + 1) % kSlots) {
-    const std::uint8_t slot = kSlotTable[i];
-    if (slot == 0) return std::nullopt;
-    const std::string_view candidate = kFields[slot - 1].key;
-    if (candidate.size() == key.size() && std::memcmp(candidate.data(), key.data(), key.size()) == 0)
-      return static_cast<DocField>(slot - 1);
-  }
-}
 
 // Collects one section's values, then copies every text into the record's
 // single buffer: one allocation per document.
 class DocumentBuilder {
  public:
-  // False, with the failure text set, when the pair fails the build.
-  bool take(std::string_view key, std::string_view value, std::string& failure) {
+  // False, with `failure` set, when the pair fails the build.
+  bool take(std::string_view key, std::string_view value, BuildFailure& failure) noexcept {
     const std::optional<DocField> field = find_document_field(key);
     if (!field) return true;  // keys outside the table are ignored
     const auto f = static_cast<std::size_t>(*field);
     if (set_[f]) {
-      failure = quoted_field_text("duplicate field", kFields[f].key);
+      failure = BuildFailure::duplicate(fields_[f].key);
       return false;
     }
-    switch (kFields[f].kind) {
+    switch (fields_[f].kind) {
       case K::Date: {
-        auto r = parse_date(value);
-        if (!r) return fail_with(std::move(r).error(), failure);
+        const auto r = parse_date(value);
+        if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
         doc_.doc_date = *r;
         break;
       }
       case K::OptionalDate: {
-        auto r = parse_optional_date(value);
-        if (!r) return fail_with(std::move(r).error(), failure);
+        const auto r = parse_optional_date(value);
+        if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
         (*field == DocField::OutcomeDate ? doc_.outcome_date : doc_.income_date) = *r;
         break;
       }
       case K::Amount: {
-        auto r = parse_amount(value);
-        if (!r) return fail_with(std::move(r).error(), failure);
+        const auto r = parse_amount(value);
+        if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
         doc_.amount = *r;
         break;
       }
@@ -156,17 +52,17 @@ class DocumentBuilder {
     return true;
   }
 
-  bool finish(Document& out, std::string& failure) {
+  bool finish(Document& out, BuildFailure& failure) {
     for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-      if (kFields[f].required && !set_[f]) {
-        failure = quoted_field_text("missing field", kFields[f].key);
+      if (fields_[f].required && !set_[f]) {
+        failure = BuildFailure::missing(fields_[f].key);
         return false;
       }
     }
     if (text_bytes_ >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
     doc_.storage_.reserve(text_bytes_);
     for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-      const K kind = kFields[f].kind;
+      const K kind = fields_[f].kind;
       if ((kind != K::Text && kind != K::OptionalText) || !set_[f]) continue;
       doc_.spans_[f] = {static_cast<std::uint32_t>(doc_.storage_.size()),
                         static_cast<std::uint32_t>(values_[f].size())};
@@ -177,38 +73,36 @@ class DocumentBuilder {
   }
 
  private:
-  static bool fail_with(std::string&& text, std::string& failure) {
-    failure = std::move(text);
+  static bool fail_with(BuildFailure found, BuildFailure& failure) noexcept {
+    failure = found;
     return false;
   }
 
+  const std::array<DocFieldInfo, kDocFieldCount>& fields_ = document_fields();
   Document doc_;
   std::array<std::string_view, kDocFieldCount> values_{};
   std::bitset<kDocFieldCount> set_;
   std::size_t text_bytes_ = 0;
 };
 
-Result<Document, std::string> build_document(std::span<const AttributeView> attrs,
-                                             std::string_view doc_type) {
+Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
+                                              std::string_view doc_type) {
   DocumentBuilder builder;
-  std::string failure;
+  BuildFailure failure;
   for (const AttributeView& a : attrs)
-    if (!builder.take(a.key, a.value, failure)) return fail(std::move(failure));
-  if (!builder.take(kTypeKey, doc_type, failure)) return fail(std::move(failure));
+    if (!builder.take(a.key, a.value, failure)) return fail(failure);
+  if (!builder.take(keyword::kDocumentStart, doc_type, failure)) return fail(failure);
   Document doc;
-  if (!builder.finish(doc, failure)) return fail(std::move(failure));
+  if (!builder.finish(doc, failure)) return fail(failure);
   return doc;
 }
 
-bool Document::identical(const Document& o) const noexcept {
-  auto same_amount = [](const Decimal& a, const Decimal& b) {
-    return a.lo == b.lo && a.hi == b.hi && a.scale == b.scale && a.negative == b.negative;
-  };
-  if (doc_date != o.doc_date || outcome_date != o.outcome_date || income_date != o.income_date ||
-      !same_amount(amount, o.amount))
+bool operator==(const Document& a, const Document& b) noexcept {
+  if (a.doc_date != b.doc_date || a.outcome_date != b.outcome_date || a.income_date != b.income_date ||
+      a.amount != b.amount)
     return false;
   for (std::size_t f = 0; f < kDocFieldCount; ++f)
-    if (text(static_cast<DocField>(f)) != o.text(static_cast<DocField>(f))) return false;
+    if (a.text(static_cast<DocField>(f)) != b.text(static_cast<DocField>(f))) return false;
   return true;
 }
 

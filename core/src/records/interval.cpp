@@ -7,26 +7,12 @@ namespace mirtle {
 
 namespace {
 
-constexpr std::string_view kDateStart = "ДатаНачала";
-constexpr std::string_view kDateEnd = "ДатаКонца";
-constexpr std::string_view kStartAmount = "НачальныйОстаток";
-constexpr std::string_view kEndAmount = "КонечныйОстаток";
-constexpr std::string_view kIncome = "ВсегоПоступило";
-constexpr std::string_view kExpense = "ВсегоСписано";
+using namespace account_key;
 
 template <typename T>
 bool same_optional(const std::optional<T>& a, const std::optional<T>& b) noexcept {
   if (a.has_value() != b.has_value()) return false;
   return !a || a->same_value(*b);
-}
-
-bool same_written(const Decimal& a, const Decimal& b) noexcept {
-  return a.lo == b.lo && a.hi == b.hi && a.scale == b.scale && a.negative == b.negative;
-}
-
-bool same_written(const std::optional<Decimal>& a, const std::optional<Decimal>& b) noexcept {
-  if (a.has_value() != b.has_value()) return false;
-  return !a || same_written(*a, *b);
 }
 
 std::uint64_t mix(std::uint64_t h, std::uint64_t v) noexcept {
@@ -55,42 +41,36 @@ std::uint64_t Interval::value_hash() const noexcept {
   return h;
 }
 
-bool Interval::identical(const Interval& o) const noexcept {
-  return date_start == o.date_start && date_end == o.date_end &&
-         same_written(start_amount, o.start_amount) && same_written(end_amount, o.end_amount) &&
-         same_written(total_income, o.total_income) && same_written(total_expense, o.total_expense);
-}
-
-Result<Interval, std::string> build_interval(std::span<const AttributeView> attrs) {
+Result<Interval, BuildFailure> build_interval(std::span<const AttributeView> attrs) {
   Interval interval{};
   bool has_start = false, has_start_amount = false;
   for (const AttributeView& a : attrs) {
     if (a.key == kDateStart) {
       auto r = parse_date(a.value);
-      if (!r) return fail(std::move(r).error());
+      if (!r) return fail(BuildFailure::of_value(r.error(), a.value));
       interval.date_start = *r;
       has_start = true;
     } else if (a.key == kDateEnd) {
       auto r = parse_optional_date(a.value);
-      if (!r) return fail(std::move(r).error());
+      if (!r) return fail(BuildFailure::of_value(r.error(), a.value));
       interval.date_end = *r;
-    } else if (a.key == kStartAmount || a.key == kEndAmount || a.key == kIncome || a.key == kExpense) {
+    } else if (a.key == kStartAmount || a.key == kEndAmount || a.key == kTotalIncome || a.key == kTotalExpense) {
       auto r = parse_amount(a.value);
-      if (!r) return fail(std::move(r).error());
+      if (!r) return fail(BuildFailure::of_value(r.error(), a.value));
       if (a.key == kStartAmount) {
         interval.start_amount = *r;
         has_start_amount = true;
       } else if (a.key == kEndAmount) {
         interval.end_amount = *r;
-      } else if (a.key == kIncome) {
+      } else if (a.key == kTotalIncome) {
         interval.total_income = *r;
       } else {
         interval.total_expense = *r;
       }
     }
   }
-  if (!has_start) return fail(std::string("missing field `ДатаНачала`"));
-  if (!has_start_amount) return fail(std::string("missing field `НачальныйОстаток`"));
+  if (!has_start) return fail(BuildFailure::missing(kDateStart));
+  if (!has_start_amount) return fail(BuildFailure::missing(kStartAmount));
   return interval;
 }
 
@@ -128,7 +108,7 @@ void AccountBook::add_interval(std::string_view number, Interval interval) {
     const auto last = static_cast<std::uint32_t>(accounts_.size() - 1);
     if (index_.active())
       index_.insert(number, last, key_at);
-    else if (accounts_.size() > detail::KeyIndex::kLinearLimit)
+    else if (accounts_.size() > KeyIndex::kLinearLimit)
       index_.build(accounts_.size(), key_at);
     return;
   }

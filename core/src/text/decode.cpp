@@ -170,10 +170,6 @@ std::size_t decode_windows1251(std::string_view in, char* out) noexcept {
   return decode_high_text(in, out);
 }
 
-char32_t windows1251(unsigned char byte) noexcept {
-  return byte < 0x80 ? byte : kHighHalf[byte - 0x80];
-}
-
 bool looks_like_text(std::string_view utf8) noexcept {
   const char* p = utf8.data();
   const char* const end = p + utf8.size();

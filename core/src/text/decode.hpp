@@ -6,7 +6,7 @@
 
 #include "mirtle/error.hpp"
 #include "mirtle/result.hpp"
-#include "mirtle/statement.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle::text {
 
@@ -28,9 +28,6 @@ Result<DecodedText, ErrorKind> decode_input(std::string_view input);
 // Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
 // input byte and one more; returns the UTF-8 length.
 std::size_t decode_windows1251(std::string_view in, char* out) noexcept;
-
-// The windows-1251 character of a byte.
-char32_t windows1251(unsigned char byte) noexcept;
 
 // The plausibility check of windows-1251 text: at most 20480 characters are
 // looked at, and more than 95 % of them must be ordinary.

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "mirtle/values.hpp"
+#include "text/quote.hpp"
 #include "text/unicode.hpp"
 
 namespace mirtle {

@@ -140,13 +140,10 @@ void normalize(const Decimal& d, u128& mantissa, unsigned& scale) noexcept {
 
 }  // namespace
 
-AmountResult parse_amount(std::string_view text) {
+AmountResult parse_amount(std::string_view text) noexcept {
   Plain v;
   if (read_plain(text, v) || read_exponent(text, v)) return to_decimal(v);
-  std::string message = "invalid value: string ";
-  append_quoted(message, text);
-  message += ", expected a Decimal type representing a fixed-point number";
-  return fail(std::move(message));
+  return fail(ValueError::InvalidAmount);
 }
 
 bool Decimal::same_value(const Decimal& other) const noexcept {

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "mirtle/values.hpp"
 #include "text/unicode.hpp"
@@ -7,12 +8,6 @@
 namespace mirtle {
 
 namespace {
-
-constexpr std::string_view kEmptyDate = "empty string is not a valid date";
-constexpr std::string_view kOutOfRange = "input is out of range";
-constexpr std::string_view kInvalid = "input contains invalid characters";
-constexpr std::string_view kPremature = "premature end of input";
-constexpr std::string_view kTrailing = "trailing input";
 
 constexpr std::int64_t kMinYear = -262143;
 constexpr std::int64_t kMaxYear = 262142;
@@ -28,12 +23,12 @@ unsigned days_in_month(std::int64_t year, unsigned month) noexcept {
   return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
 }
 
-// Reads the date left to right; the first failing step names the text.
+// Reads the date left to right; the first failing step names the error.
 class DateReader {
  public:
   explicit DateReader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
-  const std::string_view* read(Date& out) noexcept {
+  std::optional<ValueError> read(Date& out) noexcept {
     unsigned day = 0, month = 0;
     if (auto e = read_small(day, 1, 31)) return e;
     if (auto e = expect_dot()) return e;
@@ -41,59 +36,59 @@ class DateReader {
     if (auto e = expect_dot()) return e;
     std::int64_t year = 0;
     if (auto e = read_year(year)) return e;
-    if (p_ != end_) return &kTrailing;
-    if (year < kMinYear || year > kMaxYear || day > days_in_month(year, month)) return &kOutOfRange;
+    if (p_ != end_) return ValueError::TrailingInput;
+    if (year < kMinYear || year > kMaxYear || day > days_in_month(year, month)) return ValueError::OutOfRange;
     out = Date{static_cast<std::int32_t>(year), static_cast<std::uint8_t>(month),
                static_cast<std::uint8_t>(day)};
-    return nullptr;
+    return std::nullopt;
   }
 
  private:
   // White space, then one or two digits, checked against [lo, hi] at once.
-  const std::string_view* read_small(unsigned& value, unsigned lo, unsigned hi) noexcept {
+  std::optional<ValueError> read_small(unsigned& value, unsigned lo, unsigned hi) noexcept {
     p_ = text::skip_space(p_, end_);
-    if (p_ == end_) return &kPremature;
-    if (!is_digit(*p_)) return &kInvalid;
+    if (p_ == end_) return ValueError::PrematureEnd;
+    if (!is_digit(*p_)) return ValueError::InvalidCharacters;
     value = static_cast<unsigned>(*p_++ - '0');
     if (p_ != end_ && is_digit(*p_)) value = value * 10 + static_cast<unsigned>(*p_++ - '0');
-    return (value < lo || value > hi) ? &kOutOfRange : nullptr;
+    return (value < lo || value > hi) ? ValueError::OutOfRange : std::optional<ValueError>();
   }
 
-  const std::string_view* expect_dot() noexcept {
-    if (p_ == end_) return &kPremature;
-    if (*p_ != '.') return &kInvalid;
+  std::optional<ValueError> expect_dot() noexcept {
+    if (p_ == end_) return ValueError::PrematureEnd;
+    if (*p_ != '.') return ValueError::InvalidCharacters;
     ++p_;
-    return nullptr;
+    return std::nullopt;
   }
 
   // A signed year has any number of digits; an unsigned one, one to four,
   // taken literally (23 is the year 23).
-  const std::string_view* read_year(std::int64_t& year) noexcept {
+  std::optional<ValueError> read_year(std::int64_t& year) noexcept {
     p_ = text::skip_space(p_, end_);
-    if (p_ == end_) return &kPremature;
+    if (p_ == end_) return ValueError::PrematureEnd;
     if (*p_ == '+' || *p_ == '-') {
       const bool negative = *p_++ == '-';
-      if (p_ == end_) return &kPremature;
-      if (!is_digit(*p_)) return &kInvalid;
+      if (p_ == end_) return ValueError::PrematureEnd;
+      if (!is_digit(*p_)) return ValueError::InvalidCharacters;
       // The magnitude may reach 2^63 for a negative year.
       const std::uint64_t limit =
           static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
       std::uint64_t magnitude = 0;
       while (p_ != end_ && is_digit(*p_)) {
         const auto digit = static_cast<std::uint64_t>(*p_++ - '0');
-        if (magnitude > (limit - digit) / 10) return &kOutOfRange;
+        if (magnitude > (limit - digit) / 10) return ValueError::OutOfRange;
         magnitude = magnitude * 10 + digit;
       }
       year = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
-      return nullptr;
+      return std::nullopt;
     }
-    if (!is_digit(*p_)) return &kInvalid;
+    if (!is_digit(*p_)) return ValueError::InvalidCharacters;
     int count = 0;
     while (count < 4 && p_ != end_ && is_digit(*p_)) {
       year = year * 10 + (*p_++ - '0');
       ++count;
     }
-    return nullptr;
+    return std::nullopt;
   }
 
   const char* p_;
@@ -114,17 +109,17 @@ char* put_digits(char* out, std::uint64_t value, int min_width) noexcept {
 
 }  // namespace
 
-DateResult parse_date(std::string_view text) {
-  if (text::is_blank(text)) return fail(std::string(kEmptyDate));
+DateResult parse_date(std::string_view text) noexcept {
+  if (text::is_blank(text)) return fail(ValueError::EmptyDate);
   Date date{};
-  if (const std::string_view* failure = DateReader(text).read(date)) return fail(std::string(*failure));
+  if (const std::optional<ValueError> failure = DateReader(text).read(date)) return fail(*failure);
   return date;
 }
 
-OptionalDateResult parse_optional_date(std::string_view text) {
+OptionalDateResult parse_optional_date(std::string_view text) noexcept {
   if (text::is_blank(text)) return std::optional<Date>();
   Date date{};
-  if (const std::string_view* failure = DateReader(text).read(date)) return fail(std::string(*failure));
+  if (const std::optional<ValueError> failure = DateReader(text).read(date)) return fail(*failure);
   return std::optional<Date>(date);
 }
 

@@ -1,5 +1,8 @@
 #include "mirtle/attrs.hpp"
 
+#include "parser/attrs/attribute_list.hpp"
+#include "parser/attrs/key_index.hpp"
+
 #include <cstring>
 
 namespace mirtle {
@@ -57,9 +60,28 @@ const std::string_view* AttributeList::find(std::string_view key) const noexcept
   return pos >= 0 ? &items_[static_cast<std::size_t>(pos)].value : nullptr;
 }
 
+AttributeMap::AttributeMap() noexcept = default;
+AttributeMap::AttributeMap(AttributeMap&& other) noexcept = default;
+AttributeMap& AttributeMap::operator=(AttributeMap&& other) noexcept = default;
+AttributeMap::~AttributeMap() = default;
+
+AttributeMap::AttributeMap(const AttributeMap& other) : entries_(other.entries_) {
+  if (other.index_) index_ = std::make_unique<KeyIndex>(*other.index_);
+}
+
+AttributeMap& AttributeMap::operator=(const AttributeMap& other) {
+  if (this != &other) *this = AttributeMap(other);
+  return *this;
+}
+
+void AttributeMap::clear() noexcept {
+  entries_.clear();
+  index_.reset();
+}
+
 std::int64_t AttributeMap::position_of(std::string_view key) const noexcept {
-  if (index_.active())
-    return index_.find(key, [this](std::uint32_t i) { return std::string_view(entries_[i].first); });
+  if (index_)
+    return index_->find(key, [this](std::uint32_t i) { return std::string_view(entries_[i].first); });
   for (std::size_t i = 0; i < entries_.size(); ++i)
     if (entries_[i].first == key) return static_cast<std::int64_t>(i);
   return -1;
@@ -68,10 +90,11 @@ std::int64_t AttributeMap::position_of(std::string_view key) const noexcept {
 void AttributeMap::append(std::string&& key, std::string&& value) {
   entries_.emplace_back(std::move(key), std::move(value));
   auto key_at = [this](std::uint32_t i) { return std::string_view(entries_[i].first); };
-  if (index_.active()) {
-    index_.insert(entries_.back().first, static_cast<std::uint32_t>(entries_.size() - 1), key_at);
-  } else if (entries_.size() > detail::KeyIndex::kLinearLimit) {
-    index_.build(entries_.size(), key_at);
+  if (index_) {
+    index_->insert(entries_.back().first, static_cast<std::uint32_t>(entries_.size() - 1), key_at);
+  } else if (entries_.size() > KeyIndex::kLinearLimit) {
+    index_ = std::make_unique<KeyIndex>();
+    index_->build(entries_.size(), key_at);
   }
 }
 
@@ -98,18 +121,9 @@ const std::string* AttributeMap::find(std::string_view key) const noexcept {
   return pos >= 0 ? &entries_[static_cast<std::size_t>(pos)].second : nullptr;
 }
 
-std::vector<AttributeView> AttributeMap::views() const {
-  std::vector<AttributeView> out;
-  out.reserve(entries_.size());
-  for (const Entry& e : entries_) out.push_back({e.first, e.second});
-  return out;
-}
-
-AttributeMap AttributeMap::from(const AttributeList& list) {
-  AttributeMap map;
-  map.entries_.reserve(list.size());
-  for (const AttributeView& item : list.items()) map.append(std::string(item.key), std::string(item.value));
-  return map;
+void AttributeList::copy_to(AttributeMap& map) const {
+  map.clear();
+  for (const AttributeView& item : items_) map.set(std::string(item.key), std::string(item.value));
 }
 
 }  // namespace mirtle

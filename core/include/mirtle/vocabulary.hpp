@@ -1,0 +1,117 @@
+// The words of the "1CClientBankExchange" format and of this library's
+// errors, in one place: markers, account keys, the 53 document fields with
+// their kinds, encodings, section types, parser contexts and error kinds.
+// Every text is UTF-8 and compared byte for byte.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace mirtle {
+
+// --- markers ---------------------------------------------------------------
+
+namespace keyword {
+inline constexpr std::string_view kExchange = "1CClientBankExchange";
+inline constexpr std::string_view kAccountStart = "СекцияРасчСчет";
+inline constexpr std::string_view kAccountEnd = "КонецРасчСчет";
+// Followed by "=" and the document type; also the key of the type field.
+inline constexpr std::string_view kDocumentStart = "СекцияДокумент";
+inline constexpr std::string_view kDocumentEnd = "КонецДокумента";
+inline constexpr std::string_view kFileEnd = "КонецФайла";
+}  // namespace keyword
+
+// --- account sections -------------------------------------------------------
+
+namespace account_key {
+inline constexpr std::string_view kNumber = "РасчСчет";
+inline constexpr std::string_view kDateStart = "ДатаНачала";
+inline constexpr std::string_view kDateEnd = "ДатаКонца";
+inline constexpr std::string_view kStartAmount = "НачальныйОстаток";
+inline constexpr std::string_view kEndAmount = "КонечныйОстаток";
+inline constexpr std::string_view kTotalIncome = "ВсегоПоступило";
+inline constexpr std::string_view kTotalExpense = "ВсегоСписано";
+}  // namespace account_key
+
+// --- document sections ------------------------------------------------------
+
+// The 53 document fields in the record's own order (the order in which a
+// missing key is looked for).
+enum class DocField : std::uint8_t {
+  Number, Type, PaymentType, Date, Purpose, Ordering, Amount,
+  PayerInn, PayerKpp, PayerBic, PayerBank1, PayerAccount, Payer, Payer1,
+  OutcomeDate, PayerRasAccount, PayerCorAccount,
+  PayeeInn, Payee, PayeeAccount, PayeeKpp, PayeeBic, PayeeBank1,
+  PayeeRasAccount, PayeeCorAccount, IncomeDate,
+  Payer2, Payer3, Payer4, PayerBank2,
+  Payee1, Payee2, Payee3, Payee4, PayeeBank2,
+  PaymentKind, PaymentDeadline, Uin, PurposeCode,
+  Purpose1, Purpose2, Purpose3, Purpose4, Purpose5, Purpose6,
+  CompilerStatus, Kbk, Okato, TaxBasis, TaxPeriod, TaxNumber, TaxDate, TaxType,
+};
+inline constexpr std::size_t kDocFieldCount = 53;
+
+enum class FieldKind : std::uint8_t { Text, OptionalText, Date, OptionalDate, Amount };
+
+struct DocFieldInfo {
+  std::string_view key;  // the statement key
+  FieldKind kind;
+  bool required;
+};
+
+// The field table, indexed by DocField.  Does not allocate.
+const std::array<DocFieldInfo, kDocFieldCount>& document_fields() noexcept;
+// The field of a statement key (exact bytes), or nullopt for other keys.
+std::optional<DocField> find_document_field(std::string_view key) noexcept;
+
+// --- statements, sections, errors -------------------------------------------
+
+enum class Encoding : std::uint8_t { CP1251 = 0, UTF8 = 1 };
+
+enum class SectionType : std::uint8_t { Document = 0, Account = 1 };
+
+// The reader's states, named in errors.  The order is part of the interface.
+enum class ParserContext : std::uint8_t {
+  Header,
+  Document,
+  Account,
+  Finished,
+  Init,
+  ReadNextSection,
+};
+
+enum class ErrorKind : std::uint8_t {
+  Syntax,
+  InvalidDocument,
+  Unfinished,
+  NotStatement,
+  EmptyInput,
+};
+
+// The line-level kinds carried by ErrorKind::Syntax, in their fixed order.
+enum class SyntaxKind : std::uint8_t {
+  UnexpectedSection,    // lineno, found, context
+  UnexpectedAttribute,  // lineno, key, value
+  UnrecognizedLine,     // lineno, line
+  MissingField,         // lineno, field, context
+  AccountParseError,    // lineno, message
+  DocumentParseError,   // lineno, message
+  HookError,            // lineno, message
+};
+
+// "cp1251", "utf-8"
+std::string_view name(Encoding encoding) noexcept;
+// "Document", "Account"
+std::string_view name(SectionType type) noexcept;
+// "header", "document", "account", "finished", "init", "read_next_section"
+std::string_view name(ParserContext context) noexcept;
+// "Syntax", "InvalidDocument", "Unfinished", "NotStatement", "EmptyInput"
+std::string_view name(ErrorKind kind) noexcept;
+// "UnexpectedSection", "UnexpectedAttribute", "UnrecognizedLine",
+// "MissingField", "AccountParseError", "DocumentParseError", "HookError"
+std::string_view name(SyntaxKind kind) noexcept;
+
+}  // namespace mirtle

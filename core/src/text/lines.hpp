@@ -1,0 +1,133 @@
+// Stage 1: the statement as numbered, trimmed, classified lines.  Decoding
+// (text/decode.hpp) decides the encoding; the line source cuts the text at
+// line feeds, decodes windows-1251 lines on demand, trims them, skips the
+// blank ones and tells markers from key=value lines.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mirtle/error.hpp"
+#include "mirtle/result.hpp"
+#include "mirtle/vocabulary.hpp"
+#include "text/decode.hpp"
+
+namespace mirtle {
+
+enum class LineKind : std::uint8_t {
+  ExchangeStart,  // 1CClientBankExchange
+  AccountStart,   // СекцияРасчСчет
+  AccountEnd,     // КонецРасчСчет
+  DocumentStart,  // СекцияДокумент=<type>
+  DocumentEnd,    // КонецДокумента
+  FileEnd,        // КонецФайла
+  Attribute,      // key=value
+  Unrecognized,   // anything else
+};
+
+// One classified line; views into the line.  For Attribute: key and value,
+// both trimmed; for DocumentStart: `key` is the keyword and `value` the
+// type, its start trimmed.
+struct StatementLine {
+  LineKind kind = LineKind::Unrecognized;
+  std::string_view key;
+  std::string_view value;
+};
+
+// One trimmed, non-empty line of the text with its number.
+struct TextLine {
+  LineNo lineno = 0;
+  std::string_view text;
+  StatementLine classified;
+};
+
+// Classifies one trimmed, non-empty line.  Does not allocate.
+StatementLine classify_line(std::string_view trimmed) noexcept;
+
+// The marker's text as it is named in errors: the keyword, and for a
+// document start "СекцияДокумент=" followed by the type.
+std::string canonical_text(const StatementLine& line);
+
+// Cuts the text into lines at line feeds; a carriage return right before
+// the line feed is not part of the line.  A text that ends with a line feed
+// has no empty line after it.
+class LineCutter {
+ public:
+  explicit LineCutter(std::string_view text) noexcept
+      : p_(text.data()), end_(text.data() + text.size()) {}
+
+  bool next(std::string_view& line) noexcept {
+    if (p_ >= end_) return false;
+    const auto* lf = static_cast<const char*>(std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_)));
+    const char* stop = lf != nullptr ? lf : end_;
+    line = std::string_view(p_, static_cast<std::size_t>(stop - p_));
+    if (lf != nullptr && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    p_ = lf != nullptr ? lf + 1 : end_;
+    return true;
+  }
+
+ private:
+  const char* p_;
+  const char* end_;
+};
+
+// Room for the UTF-8 form of windows-1251 lines, reused once nobody holds
+// views into it, so a large statement is decoded through a few cache-warm
+// blocks instead of into a second copy of the whole input.
+class DecodeArena {
+ public:
+  // The UTF-8 form of `raw`, valid until reset().
+  std::string_view decode(std::string_view raw);
+  // Forgets every decoded line; the blocks stay for the next ones.
+  void reset() noexcept {
+    current_ = 0;
+    used_ = 0;
+  }
+
+ private:
+  // Small enough to stay in the L2 cache while a line is decoded and read.
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+
+  struct Block {
+    std::unique_ptr<char[]> data;
+    std::size_t size;
+  };
+  void advance(std::size_t need);
+
+  std::vector<Block> blocks_;
+  std::size_t current_ = 0;
+  std::size_t used_ = 0;
+};
+
+// The non-blank lines of a statement, numbered, trimmed and classified, read
+// on demand.  Moving the source keeps the views it handed out valid.
+class LineSource {
+ public:
+  // Decides the encoding and checks the first line.  `input` must outlive
+  // the source.  Fails with EmptyInput or NotStatement.
+  static Result<LineSource, ErrorKind> open(std::string_view input);
+
+  Encoding encoding() const noexcept { return decoded_.encoding; }
+
+  // The next non-blank line, or false at the end of the text.  Its views
+  // stay valid until release().
+  bool next(TextLine& line);
+
+  // Called when nothing refers to the lines read so far.
+  void release() noexcept { arena_.reset(); }
+
+ private:
+  explicit LineSource(text::DecodedText&& decoded) noexcept
+      : decoded_(std::move(decoded)), cutter_(decoded_.text) {}
+
+  text::DecodedText decoded_;
+  LineCutter cutter_;
+  DecodeArena arena_;
+  LineNo lineno_ = 0;
+};
+
+}  // namespace mirtle
