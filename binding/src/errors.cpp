@@ -303,9 +303,9 @@ PyObject* module_class(PyObject* module, const char* qualified_name, Py_ssize_t 
 }  // namespace
 
 bool share_error_types(PyObject* module) noexcept {
-  for (const ExceptionInfo& info : kExceptions) {
-    const auto index = static_cast<std::size_t>(&info - kExceptions.data());
-    if (!exception_slots[index].get([&] { return module_class(module, info.name, 0); })) return false;
+  for (std::size_t index = 0; index < kExceptionNames.size(); ++index) {
+    const char* name = kExceptionNames[index];
+    if (!exception_slots[index].get([&] { return module_class(module, name, 0); })) return false;
   }
   for (const DetailInfo& info : kDetails) {
     const auto index = static_cast<std::size_t>(&info - kDetails.data());

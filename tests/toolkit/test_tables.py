@@ -35,7 +35,6 @@ class TestAgainstParse:
         assert amount_scale(table) == max(written)
         assert {-a.as_tuple().exponent for a in table.column("amount").to_pylist()} == {max(written)}
 
-    @pytest.mark.xfail(reason="closing lines arrive with the core's record stream", strict=False)
     def test_lineno_is_the_closing_line(self, data):
         assert mirtle.documents_table(data).column("lineno").to_pylist() == closing_lines(data)
 

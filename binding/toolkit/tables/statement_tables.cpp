@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "text/quote.hpp"
+
 namespace mirtle_tables {
 namespace {
 

@@ -3,6 +3,7 @@
 // takes the last value.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
