@@ -7,7 +7,7 @@ dd = pytest.importorskip("dask.dataframe")
 
 import mirtle  # noqa: E402
 import mirtle.dask  # noqa: E402
-from conftest import generated  # noqa: E402
+from tables_support import generated  # noqa: E402
 
 
 @pytest.fixture(scope="module")

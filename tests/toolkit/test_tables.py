@@ -9,7 +9,7 @@ pa = pytest.importorskip("pyarrow")
 
 import mirtle  # noqa: E402
 import mirtle_py  # noqa: E402
-from conftest import (DOCUMENT_ATTRS, SAMPLES, account, closing_lines, document,  # noqa: E402
+from tables_support import (DOCUMENT_ATTRS, SAMPLES, account, closing_lines, document,  # noqa: E402
                       expected_documents, expected_intervals, generated, statement)
 
 GENERATED = {f"{enc}-{nl}-seed{seed}": generated(seed, 300, enc, nl)
