@@ -1,7 +1,8 @@
 // Throughput of parse_statement on generated statements, of its first two
 // stages alone (classified lines; the section stream), and the floor that
 // any parser of this format pays: making sure the bytes are text and
-// finding the line ends.
+// finding the line ends; throughput of the writer on the parsed statements,
+// counted in bytes of output.
 //
 // Inputs are read from $MIRTLE_BENCH_DATA (default bench/data), written
 // beforehand by bench/run_core.sh; missing files are skipped with a note.
@@ -19,6 +20,7 @@
 
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
+#include "mirtle/writer.hpp"
 #include "text/decode.hpp"
 #include "text/lines.hpp"
 #include "text/unicode.hpp"
@@ -30,6 +32,7 @@ struct Input {
   std::string bytes;
   std::size_t documents = 0;
   std::size_t warnings = 0;
+  mirtle::Statement statement;  // the parse, for the writer
 };
 
 // Every hook call still pays for copying the section into a map.
@@ -164,6 +167,23 @@ void bm_lines(benchmark::State& state, const Input* in) {
   set_bytes(state, *in);
 }
 
+// The writer into one reused buffer, as a caller converting many files
+// would; the header's Кодировка follows the output encoding.
+void bm_write(benchmark::State& state, const Input* in, mirtle::Encoding encoding) {
+  const mirtle::WriteOptions options{encoding, mirtle::Newline::CRLF, true};
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    auto written = mirtle::write_statement(in->statement, options, out);
+    if (!written) {
+      state.SkipWithError(mirtle::message(written.error()).c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(out.size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,6 +213,7 @@ int main(int argc, char** argv) {
       }
       in->documents = result->documents.size();
       in->warnings = result->warnings.size();
+      in->statement = std::move(result).value();
       std::fprintf(stderr, "%s: %zu bytes, %zu documents, %zu warnings\n", in->label.c_str(),
                    in->bytes.size(), in->documents, in->warnings);
       inputs.push_back(std::move(in));
@@ -216,6 +237,8 @@ int main(int argc, char** argv) {
     add("floor/" + p->label + "/decode+lines", bm_floor, p);
     if (p->label.starts_with("utf8")) add("floor/" + p->label + "/validate", bm_validate, p);
     add("floor/" + p->label + "/lines", bm_lines, p);
+    add("write/" + p->label + "/to_cp1251", bm_write, p, mirtle::Encoding::CP1251);
+    add("write/" + p->label + "/to_utf8", bm_write, p, mirtle::Encoding::UTF8);
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

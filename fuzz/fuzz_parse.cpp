@@ -1,4 +1,4 @@
-// libFuzzer harness for parse_statement.
+// libFuzzer harness for parse_statement and the section stream under it.
 //
 // The first byte picks how the parse runs; the rest is the statement:
 //   mode % 4 == 0  no hooks
@@ -8,7 +8,8 @@
 //                  values, driven by a generator seeded from the input
 //   mode % 4 == 3  two such hooks, the second one sometimes failing
 // Every successful result is checked for the record invariants, and its
-// values are written out and read back.
+// values are written out and read back.  Without hooks the section stream
+// is read too, and parse_records must hand over what parse_statement keeps.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,8 +20,10 @@
 #include <vector>
 
 #include "mirtle/records.hpp"
+#include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/values.hpp"
+#include "text/quote.hpp"
 #include "text/unicode.hpp"
 
 namespace {
@@ -181,7 +184,7 @@ void check_amount(const mirtle::Decimal& a) {
   CHECK(n >= 1 && n <= 32 && buf[n] == '#');
   auto back = mirtle::parse_amount(std::string_view(buf, n));
   CHECK(back.has_value());
-  CHECK(back->lo == a.lo && back->hi == a.hi && back->scale == a.scale && back->negative == a.negative);
+  CHECK(*back == a);
   CHECK(back->same_value(a) && back->value_hash() == a.value_hash());
 }
 
@@ -223,7 +226,7 @@ void check_statement(const mirtle::Statement& st) {
         }
       }
     }
-    CHECK(doc.identical(doc));
+    CHECK(doc == doc);
   }
   mirtle::LineNo last = 0;
   for (const mirtle::Warning& w : st.warnings) {
@@ -253,25 +256,65 @@ void check(const mirtle::ParseResult& r) {
 
 void check_same(const mirtle::ParseResult& a, const mirtle::ParseResult& b) {
   CHECK(a.has_value() == b.has_value());
-  if (!a) {
-    const auto &x = a.error(), &y = b.error();
-    CHECK(x.kind == y.kind && x.syntax == y.syntax && x.context == y.context && x.lineno == y.lineno &&
-          x.text == y.text && x.value == y.value);
+  CHECK(a ? *a == *b : a.error() == b.error());
+}
+
+bool is_record_failure(const mirtle::ParseError& e) {
+  using mirtle::SyntaxKind;
+  return e.is_syntax() && (e.syntax == SyntaxKind::AccountParseError || e.syntax == SyntaxKind::MissingField ||
+                           e.syntax == SyntaxKind::HookError);
+}
+
+// Counts what parse_records hands over.
+class CountingSink final : public mirtle::RecordSink {
+ public:
+  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override { ++headers; }
+  void on_interval(std::string_view account, mirtle::Interval&&, mirtle::LineNo) override {
+    CHECK(valid_utf8(account));
+  }
+  void on_document(mirtle::Document&&, mirtle::LineNo) override { ++documents; }
+  void on_warning(mirtle::Warning&& w) override { warnings.push_back(std::move(w)); }
+
+  std::size_t headers = 0, documents = 0;
+  std::vector<mirtle::Warning> warnings;
+};
+
+// The stream's lines rise, keys and values lie within their line, and the
+// statement fails with the stream's error unless a record failed first.
+void check_stream(std::string_view input, const mirtle::ParseResult& whole) {
+  auto stream = mirtle::SectionStream::open(input);
+  if (!stream) {
+    CHECK(!whole && whole.error() == stream.error());
     return;
   }
-  CHECK(a->encoding == b->encoding);
-  CHECK(a->header.entries() == b->header.entries());
-  CHECK(a->accounts.size() == b->accounts.size());
-  for (std::size_t i = 0; i < a->accounts.size(); ++i) {
-    const auto &x = a->accounts[i], &y = b->accounts[i];
-    CHECK(x.number == y.number && x.intervals.size() == y.intervals.size());
-    for (std::size_t j = 0; j < x.intervals.size(); ++j) CHECK(x.intervals[j].identical(y.intervals[j]));
+  mirtle::SectionEvent e;
+  mirtle::LineNo last = 0;
+  for (;;) {
+    auto more = stream->next(e);
+    if (!more) {
+      CHECK(!whole);
+      const mirtle::ParseError& w = whole.error();
+      CHECK(w == more.error() ||
+            (is_record_failure(w) && (more.error().lineno == 0 || w.lineno < more.error().lineno)));
+      break;
+    }
+    if (!*more) {
+      CHECK(whole || is_record_failure(whole.error()));
+      break;
+    }
+    CHECK(e.lineno > last);
+    last = e.lineno;
+    CHECK(!e.line.empty() && valid_utf8(e.line));
+    CHECK(e.line.starts_with(e.key) && e.line.ends_with(e.value));
   }
-  CHECK(a->documents.size() == b->documents.size());
-  for (std::size_t i = 0; i < a->documents.size(); ++i) CHECK(a->documents[i].identical(b->documents[i]));
-  CHECK(a->warnings.size() == b->warnings.size());
-  for (std::size_t i = 0; i < a->warnings.size(); ++i)
-    CHECK(a->warnings[i].lineno == b->warnings[i].lineno && a->warnings[i].message == b->warnings[i].message);
+  CountingSink sink;
+  const auto records = mirtle::parse_records({}, input, sink);
+  CHECK(records.has_value() == whole.has_value());
+  if (!whole) {
+    CHECK(records.error() == whole.error());
+    return;
+  }
+  CHECK(sink.headers == 1 && sink.documents == whole->documents.size() && sink.warnings == whole->warnings);
 }
 
 }  // namespace
@@ -285,7 +328,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   switch (mode % 4) {
     case 0: {
-      check(mirtle::parse_statement({}, input));
+      const auto whole = mirtle::parse_statement({}, input);
+      check(whole);
+      check_stream(input, whole);
       break;
     }
     case 1: {

@@ -5,19 +5,18 @@
 namespace mirtle_py {
 namespace {
 
-// Stores `value` (a new reference, or nullptr after a failure) under `key`.
-bool store(PyObject* dict, PyObject* key, PyObject* value) noexcept {
-  Ref k = Ref::steal(key), v = Ref::steal(value);
-  if (!k || !v) return internal_error_if_unset(), false;
-  return PyDict_SetItem(dict, k.get(), v.get()) == 0;
+// Stores `value` under `key`; either may be empty after a failure.
+bool store(PyObject* dict, Ref&& key, Ref&& value) noexcept {
+  if (!key || !value) return internal_error_if_unset(), false;
+  return PyDict_SetItem(dict, key.get(), value.get()) == 0;
 }
 
 PyObject* accounts_from(std::vector<mirtle::Account>& accounts) {
   Ref dict = Ref::steal(PyDict_New());
   if (!dict) return internal_error_if_unset();
   for (mirtle::Account& account : accounts) {
-    PyObject* key = new_str(account.number);
-    if (!store(dict.get(), key, new_account(std::move(account)))) return nullptr;
+    Ref key = Ref::steal(new_str(account.number));
+    if (!store(dict.get(), std::move(key), Ref::steal(new_account(std::move(account))))) return nullptr;
   }
   return dict.release();
 }
@@ -53,7 +52,7 @@ PyObject* dict_from(const mirtle::AttributeMap& map) {
   Ref dict = Ref::steal(PyDict_New());
   if (!dict) return internal_error_if_unset();
   for (const auto& [key, value] : map.entries())
-    if (!store(dict.get(), new_str(key), new_str(value))) return nullptr;
+    if (!store(dict.get(), Ref::steal(new_str(key)), Ref::steal(new_str(value)))) return nullptr;
   return dict.release();
 }
 
@@ -68,8 +67,8 @@ PyObject* statement_from(mirtle::Statement&& statement) {
   if (!documents) return nullptr;
   Ref warnings = Ref::steal(warnings_from(statement.warnings));
   if (!warnings) return nullptr;
-  return new_statement({statement.encoding, header.release(), accounts.release(), documents.release(),
-                        warnings.release(), static_cast<Py_ssize_t>(statement.documents.size()),
+  return new_statement({statement.encoding, std::move(header), std::move(accounts), std::move(documents),
+                        std::move(warnings), static_cast<Py_ssize_t>(statement.documents.size()),
                         static_cast<Py_ssize_t>(statement.warnings.size())});
 }
 

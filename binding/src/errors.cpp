@@ -24,7 +24,7 @@ constexpr std::array<const char*, 5> kExceptionNames = {
 
 constinit std::array<OnceSlot, 5> exception_slots{};
 
-PyObject* create_exception(ExceptionKind kind) {
+PyObject* create_exception(ExceptionKind kind) noexcept {
   PyObject* base = PyExc_Exception;
   if (kind != ExceptionKind::Parse) {
     base = exception_type(ExceptionKind::Parse);
@@ -217,7 +217,7 @@ PyGetSetDef detail_getsets[7][4] = {
     MIRTLE_DETAIL_GETSET1("message"),
 };
 
-PyObject* create_detail_type(std::size_t index) {
+PyObject* create_detail_type(std::size_t index) noexcept {
   const DetailInfo& info = kDetails[index];
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(detail_new)},
@@ -262,12 +262,20 @@ std::string syntax_message(const mirtle::ParseError& e) {
   return {};
 }
 
+// The exception classes are ordinary mutable classes: Python code may have
+// given one a __new__ that returns anything.  What is not an exception is
+// refused as a raise statement would refuse it.
 PyObject* new_exception(ExceptionKind kind, std::string_view message) {
   PyObject* type = exception_type(kind);
   if (type == nullptr) return nullptr;
-  Ref text = Ref::steal(new_str(message));
+  const Ref text = Ref::steal(new_str(message));
   if (!text) return nullptr;
-  return PyObject_CallOneArg(type, text.get());
+  Ref exc = Ref::steal(PyObject_CallOneArg(type, text.get()));
+  if (exc && !PyExceptionInstance_Check(exc.get())) {
+    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    return nullptr;
+  }
+  return exc.release();
 }
 
 PyObject* syntax_exception(mirtle::ParseError&& e) {
@@ -284,45 +292,43 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   return exc.release();
 }
 
-// The class of `module` named like `qualified_name` (a new reference), if
-// it is an exception class or, with `basic_size`, a type of that layout.
-PyObject* module_class(PyObject* module, const char* qualified_name, Py_ssize_t basic_size) {
-  const char* name = qualified_name + sizeof("mirtle_py.") - 1;
-  Ref cls = Ref::steal(PyObject_GetAttrString(module, name));
-  if (!cls) return nullptr;
-  const bool fits = basic_size == 0 ? PyExceptionClass_Check(cls.get()) != 0
-                                    : PyType_Check(cls.get()) &&
-                                          reinterpret_cast<PyTypeObject*>(cls.get())->tp_basicsize == basic_size;
-  if (!fits) {
-    PyErr_Format(PyExc_ImportError, "%s is not the module's own class", qualified_name);
-    return nullptr;
-  }
-  return cls.release();
+// A new reference to `module`'s attribute `name`, checked to be a type of
+// `basicsize` bytes (0: an exception type).
+PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) noexcept {
+  PyObject* type = PyObject_GetAttrString(module, name);
+  if (type == nullptr) return nullptr;
+  const bool fits = basicsize == 0 ? PyExceptionClass_Check(type)
+                                   : PyType_Check(type) &&
+                                         reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize;
+  if (fits) return type;
+  Py_DECREF(type);
+  PyErr_Format(PyExc_ImportError, "mirtle_py.%s is not the class this module was built with", name);
+  return nullptr;
 }
 
 }  // namespace
 
-bool share_error_types(PyObject* module) noexcept {
-  for (std::size_t index = 0; index < kExceptionNames.size(); ++index) {
-    const char* name = kExceptionNames[index];
-    if (!exception_slots[index].get([&] { return module_class(module, name, 0); })) return false;
+bool adopt_error_types(PyObject* module) {
+  for (std::size_t i = 0; i < kExceptionNames.size(); ++i) {
+    const char* name = kExceptionNames[i] + sizeof("mirtle_py.") - 1;
+    if (exception_slots[i].get([&]() noexcept { return adopted_type(module, name, 0); }) == nullptr) return false;
   }
-  for (const DetailInfo& info : kDetails) {
-    const auto index = static_cast<std::size_t>(&info - kDetails.data());
+  for (std::size_t i = 0; i < kDetails.size(); ++i) {
+    const char* name = short_name(kDetails[i]);
     const auto size = static_cast<Py_ssize_t>(sizeof(DetailObject));
-    if (!detail_slots[index].get([&] { return module_class(module, info.type_name, size); })) return false;
+    if (detail_slots[i].get([&]() noexcept { return adopted_type(module, name, size); }) == nullptr) return false;
   }
   return true;
 }
 
 PyObject* exception_type(ExceptionKind kind) {
-  return exception_slots[static_cast<std::size_t>(kind)].get([kind] { return create_exception(kind); });
+  return exception_slots[static_cast<std::size_t>(kind)].get([kind]() noexcept { return create_exception(kind); });
 }
 
 PyTypeObject* detail_type(mirtle::SyntaxKind kind) {
   const auto index = static_cast<std::size_t>(kind);
   return reinterpret_cast<PyTypeObject*>(
-      detail_slots[index].get([index] { return create_detail_type(index); }));
+      detail_slots[index].get([index]() noexcept { return create_detail_type(index); }));
 }
 
 PyObject* exception_from(mirtle::ParseError error) {

@@ -16,13 +16,14 @@ PyObject* exception_type(ExceptionKind kind);
 // The detail class of a syntax error kind (borrowed), created on first use.
 PyTypeObject* detail_type(mirtle::SyntaxKind kind);
 
-// Returns the exception to raise for `error` (a new reference), or nullptr
-// with the error of a failed translation set.
+// Returns the exception instance to raise for `error` (a new reference), or
+// nullptr with the error of a failed translation set.
 PyObject* exception_from(mirtle::ParseError error);
 
-// For another extension module built from these sources: makes its
-// exception and detail types those of the imported module `mirtle_py`, so
-// that both raise the very same classes.  Call before any other use.
-bool share_error_types(PyObject* mirtle_py_module) noexcept;
+// Takes the exception types and detail classes of `module` (an imported
+// mirtle_py) as this copy's own, so that another extension module built from
+// these sources raises the very types that `except mirtle_py.SyntaxError`
+// catches.  Call before anything else here; false with an error set.
+bool adopt_error_types(PyObject* module);
 
 }  // namespace mirtle_py

@@ -1,7 +1,7 @@
 #include "hooks.hpp"
 
+#include <new>
 #include <string>
-#include <vector>
 
 #include "convert.hpp"
 #include "results.hpp"
@@ -9,41 +9,42 @@
 namespace mirtle_py {
 namespace {
 
+// Clears the pending error.  Running out of memory while a hook's failure
+// is described becomes std::bad_alloc, which the adapter reports as a bare
+// MemoryError rather than a description with parts missing.
+void clear_error() {
+  const bool out_of_memory = PyErr_ExceptionMatches(PyExc_MemoryError);
+  PyErr_Clear();
+  if (out_of_memory) throw std::bad_alloc();
+}
+
 // The UTF-8 text of a str; lone surrogates, which have none, become one
 // U+FFFD per byte of their surrogate-passing encoding.
 std::string lenient_utf8(PyObject* str) {
   std::string_view text;
   if (str_utf8(str, text)) return std::string(text);
-  PyErr_Clear();
-  Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
+  clear_error();
+  const Ref bytes = Ref::steal(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass"));
   if (bytes) {
-    Ref repaired = Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()),
-                                      "replace"));
+    const Ref repaired = Ref::steal(
+        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
     if (repaired && str_utf8(repaired.get(), text)) return std::string(text);
   }
-  PyErr_Clear();
+  clear_error();
   return "<unrepresentable text>";
 }
 
 // "QualName: str(e)" for the pending exception, which this clears.
 std::string describe_pending_exception() {
-  Ref exc = Ref::steal(PyErr_GetRaisedException());
-  std::string message = "<unknown exception>";
-  if (!exc) return message;
-  Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(exc.get())));
-  if (qualname) {
-    message = lenient_utf8(qualname.get());
-  } else {
-    PyErr_Clear();
-  }
+  const Ref exc = Ref::steal(PyErr_GetRaisedException());
+  if (!exc) return "<unknown exception>";
+  const Ref qualname = Ref::steal(PyType_GetQualName(Py_TYPE(exc.get())));
+  if (!qualname) clear_error();
+  const Ref text = Ref::steal(PyObject_Str(exc.get()));
+  if (!text) clear_error();
+  std::string message = qualname ? lenient_utf8(qualname.get()) : "<unknown exception>";
   message += ": ";
-  Ref text = Ref::steal(PyObject_Str(exc.get()));
-  if (text) {
-    message += lenient_utf8(text.get());
-  } else {
-    PyErr_Clear();
-    message += "<exception str() failed>";
-  }
+  message += text ? lenient_utf8(text.get()) : "<exception str() failed>";
   return message;
 }
 
@@ -60,42 +61,20 @@ bool item_text(PyObject* item, const char* what, std::string_view& out) {
   return str_utf8(item, out);
 }
 
-// Holds strong references to the items of a dict, taken in one pass.
-class DictSnapshot {
- public:
-  explicit DictSnapshot(PyObject* dict) {
-    Py_BEGIN_CRITICAL_SECTION(dict);
-    items_.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)) * 2);
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-      items_.push_back(Py_NewRef(key));
-      items_.push_back(Py_NewRef(value));
-    }
-    Py_END_CRITICAL_SECTION();
-  }
-  DictSnapshot(const DictSnapshot&) = delete;
-  DictSnapshot& operator=(const DictSnapshot&) = delete;
-  ~DictSnapshot() {
-    for (PyObject* item : items_) Py_DECREF(item);
-  }
-  std::size_t pairs() const noexcept { return items_.size() / 2; }
-  PyObject* key(std::size_t i) const noexcept { return items_[2 * i]; }
-  PyObject* value(std::size_t i) const noexcept { return items_[2 * i + 1]; }
-
- private:
-  std::vector<PyObject*> items_;
-};
-
 // Replaces the section's attributes with the hook's dict, in its order.
+// The items are read from a private copy: the hook may have handed its dict
+// to another thread, and no C++ code runs inside a lock on the shared one.
 mirtle::HookOutcome write_back(PyObject* dict, mirtle::AttributeMap& attrs) {
-  const DictSnapshot snapshot(dict);
+  const Ref copy = Ref::steal(PyDict_Copy(dict));
+  if (!copy) return failure_from_pending();
   attrs.clear();
-  for (std::size_t i = 0; i < snapshot.pairs(); ++i) {
-    std::string_view key, value;
-    if (!item_text(snapshot.key(i), "keys", key) || !item_text(snapshot.value(i), "values", value))
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;  // borrowed from the copy, which nothing else can reach
+  while (PyDict_Next(copy.get(), &pos, &key, &value)) {
+    std::string_view key_text, value_text;
+    if (!item_text(key, "keys", key_text) || !item_text(value, "values", value_text))
       return failure_from_pending();
-    attrs.set(key, value);  // copies both texts
+    attrs.set(key_text, value_text);  // copies both texts
   }
   return mirtle::HookOutcome::ok();
 }
@@ -111,7 +90,8 @@ mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirt
 
   // The slot before the arguments lets the callee prepend `self` in place.
   PyObject* args[4] = {nullptr, section, attrs_dict.get(), header_dict.get()};
-  Ref result = Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  const Ref result =
+      Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
   return write_back(attrs_dict.get(), attrs);
 }

@@ -6,11 +6,11 @@
 
 namespace mirtle_py {
 
-// One Python object used as a core hook.  Holds a strong reference to it;
-// must be destroyed with the thread attached.
+// One Python object used as a core hook.  Holds a strong reference to it
+// (taken over from the caller); must be destroyed with the thread attached.
 class PythonHook final : public mirtle::Hook {
  public:
-  explicit PythonHook(PyObject* callable) noexcept : callable_(Ref::steal(callable)) {}  // steals
+  explicit PythonHook(Ref&& callable) noexcept : callable_(std::move(callable)) {}
   PythonHook(PythonHook&& other) noexcept = default;
   PythonHook& operator=(PythonHook&&) noexcept = default;
 

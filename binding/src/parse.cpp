@@ -44,7 +44,8 @@ bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out) {
     const int rc = PyIter_NextItem(iterator.get(), &item);
     if (rc < 0) return false;
     if (rc == 0) return true;
-    out.emplace_back(item);
+    Ref owned = Ref::steal(item);
+    out.emplace_back(std::move(owned));  // released by `owned` if this throws
   }
 }
 
@@ -100,9 +101,8 @@ PyObject* run(PyObject* statement, PyObject* hooks_arg) {
       hooks.empty() ? parse_detached(*input) : parse_with_hooks(hooks, *input);
   if (!result) return nullptr;
   if (!*result) {
-    PyObject* exc = exception_from(std::move(*result).error());
-    if (exc == nullptr) return nullptr;
-    PyErr_SetRaisedException(exc);
+    PyObject* exc = exception_from(std::move(*result).error());  // new, always an exception
+    if (exc != nullptr) PyErr_SetRaisedException(exc);               // steals it
     return nullptr;
   }
   return statement_from(std::move(*result).value());

@@ -1,4 +1,5 @@
-// mirtle_py.parse(statement, hooks=None).
+// mirtle_py.parse(statement, hooks=None): returns a new Statement, or
+// nullptr with the exception set.
 #pragma once
 
 #include <vector>

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <type_traits>
 #include <string_view>
 #include <utility>
 
@@ -39,7 +40,7 @@ class Ref {
   PyObject* obj_ = nullptr;
 };
 
-// A str from valid UTF-8 text (the core's texts always are).
+// A new str from valid UTF-8 text (the core's texts always are).
 inline PyObject* new_str(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
@@ -65,14 +66,17 @@ inline PyObject* internal_error_if_unset() noexcept {
 // One process-wide object, built at most once.  A thread that finds another
 // thread building it parks on the PyMutex, which detaches it from the
 // interpreter while it waits.  A failed build leaves the slot empty, so a
-// later import may retry.  The object is never released.
+// later import may retry.  The object is never released.  `make` returns a
+// new reference or nullptr with an exception set, and cannot throw: the
+// mutex is held while it runs.
 class OnceSlot {
  public:
   constexpr OnceSlot() = default;
 
   // Returns a borrowed reference, or nullptr with an exception set.
   template <typename Make>
-  PyObject* get(Make&& make) {
+  PyObject* get(Make&& make) noexcept {
+    static_assert(std::is_nothrow_invocable_r_v<PyObject*, Make>, "a throwing build would keep the mutex");
     if (PyObject* ready = value_.load(std::memory_order_acquire)) return ready;
     PyMutex_Lock(&mutex_);
     PyObject* obj = value_.load(std::memory_order_relaxed);

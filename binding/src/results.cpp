@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "mirtle/values.hpp"
 #include "text/quote.hpp"
@@ -178,6 +179,12 @@ PyType_Slot interval_slots[] = {
 };
 PyType_Spec interval_spec = {"builtins.Interval", sizeof(IntervalObject), 0, kResultFlags,
                              interval_slots};
+
+// The records are placed into freshly allocated objects: nothing may throw
+// between the allocation and the return of the new reference.
+static_assert(std::is_nothrow_copy_constructible_v<mirtle::Interval>);
+static_assert(std::is_nothrow_move_constructible_v<mirtle::Account>);
+static_assert(std::is_nothrow_move_constructible_v<mirtle::Document>);
 
 PyObject* new_interval(const mirtle::Interval& record) noexcept {
   auto* self = alloc_plain<IntervalObject>(interval_type());
@@ -378,7 +385,13 @@ PyType_Spec document_spec = {"builtins.Document", sizeof(DocumentObject), 0, kRe
 
 struct StatementObject {
   PyObject_HEAD
-  StatementParts parts;  // owns the four containers
+  mirtle::Encoding encoding;
+  PyObject* header;  // the four containers: strong references, nullptr once cleared
+  PyObject* accounts;
+  PyObject* documents;
+  PyObject* warnings;
+  Py_ssize_t document_count;  // as built, whatever later happens to the lists
+  Py_ssize_t warning_count;
 };
 
 StatementObject* as_statement(PyObject* self) { return reinterpret_cast<StatementObject*>(self); }
@@ -388,41 +401,56 @@ const char* encoding_name(mirtle::Encoding encoding) {
 }
 
 PyObject* statement_encoding(PyObject* self, void*) {
-  return PyUnicode_FromString(encoding_name(as_statement(self)->parts.encoding));
+  return PyUnicode_FromString(encoding_name(as_statement(self)->encoding));
 }
 
-// The stored containers: every read returns the same object.
+struct StatementMember {
+  const char* name;
+  PyObject* StatementObject::*slot;
+};
+
+constexpr std::array<StatementMember, 4> kStatementMembers = {{
+    {"header", &StatementObject::header},
+    {"accounts", &StatementObject::accounts},
+    {"documents", &StatementObject::documents},
+    {"warnings", &StatementObject::warnings},
+}};
+
+// The stored containers: every read returns the same object.  Once the
+// garbage collector has cleared a statement (Python code running in the
+// same collection can still reach it) they are gone, and reading one fails
+// as a cleared object member does in the interpreter's own types.
 PyObject* statement_member(PyObject* self, void* closure) {
-  PyObject* StatementParts::*member = nullptr;
-  switch (reinterpret_cast<std::uintptr_t>(closure)) {
-    case 0: member = &StatementParts::header; break;
-    case 1: member = &StatementParts::accounts; break;
-    case 2: member = &StatementParts::documents; break;
-    default: member = &StatementParts::warnings; break;
+  const auto& member = *static_cast<const StatementMember*>(closure);
+  PyObject* value = as_statement(self)->*member.slot;
+  if (value == nullptr) {
+    PyErr_Format(PyExc_AttributeError, "'%T' object has no attribute '%s'", self, member.name);
+    return nullptr;
   }
-  return Py_NewRef(as_statement(self)->parts.*member);
+  return Py_NewRef(value);
 }
 
-#define MIRTLE_STATEMENT_MEMBER(name, index) \
-  {name, statement_member, nullptr, nullptr, reinterpret_cast<void*>(std::uintptr_t{index})}
+#define MIRTLE_STATEMENT_MEMBER(index)                                             \
+  {kStatementMembers[index].name, statement_member, nullptr, nullptr,              \
+   const_cast<StatementMember*>(&kStatementMembers[index])}
 
 PyGetSetDef statement_getset[] = {
     {"encoding", statement_encoding, nullptr, nullptr, nullptr},
-    MIRTLE_STATEMENT_MEMBER("header", 0),
-    MIRTLE_STATEMENT_MEMBER("accounts", 1),
-    MIRTLE_STATEMENT_MEMBER("documents", 2),
-    MIRTLE_STATEMENT_MEMBER("warnings", 3),
+    MIRTLE_STATEMENT_MEMBER(0),
+    MIRTLE_STATEMENT_MEMBER(1),
+    MIRTLE_STATEMENT_MEMBER(2),
+    MIRTLE_STATEMENT_MEMBER(3),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyObject* statement_repr(PyObject* self) {
-  const StatementParts& s = as_statement(self)->parts;
+  const StatementObject& s = *as_statement(self);
   return PyUnicode_FromFormat("Statement(encoding=\"%s\", documents=[...%zd], warnings=[...%zd])",
                               encoding_name(s.encoding), s.document_count, s.warning_count);
 }
 
 int statement_traverse(PyObject* self, visitproc visit, void* arg) {
-  const StatementParts& s = as_statement(self)->parts;
+  const StatementObject& s = *as_statement(self);
   Py_VISIT(Py_TYPE(self));
   Py_VISIT(s.header);
   Py_VISIT(s.accounts);
@@ -432,7 +460,7 @@ int statement_traverse(PyObject* self, visitproc visit, void* arg) {
 }
 
 int statement_clear(PyObject* self) {
-  StatementParts& s = as_statement(self)->parts;
+  StatementObject& s = *as_statement(self);
   Py_CLEAR(s.header);
   Py_CLEAR(s.accounts);
   Py_CLEAR(s.documents);
@@ -488,53 +516,50 @@ PyType_Slot section_slots[] = {
 PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 0, kResultFlags,
                             section_slots};
 
-// Written once, before the SectionType type is published.
+// Written once, just before the SectionType type is published; each holds
+// a strong reference that is never released.
 constinit std::array<std::atomic<PyObject*>, 2> section_values{};
 constexpr const char* kSectionNames[2] = {"Document", "Account"};
 
 // The type and both of its values, all complete before anyone sees them.
-PyObject* create_section_type() {
+// A failure anywhere publishes nothing, so a later import starts afresh.
+PyObject* create_section_type() noexcept {
   Ref type = Ref::steal(create_type(&section_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+  std::array<Ref, 2> values;
   for (std::uint8_t value = 0; value < 2; ++value) {
     auto* obj = alloc_plain<SectionTypeObject>(tp);
     if (obj == nullptr) return nullptr;
     obj->value = value;
-    Ref owned = Ref::steal(reinterpret_cast<PyObject*>(obj));
-    if (!set_type_attr(tp, kSectionNames[value], owned.get())) return nullptr;
+    values[value] = Ref::steal(reinterpret_cast<PyObject*>(obj));
+    if (!set_type_attr(tp, kSectionNames[value], values[value].get())) return nullptr;
   }
-  // The type dict now holds the values for the rest of the process.
-  for (std::uint8_t value = 0; value < 2; ++value) {
-    PyObject* dict = PyType_GetDict(tp);
-    if (dict == nullptr) return nullptr;
-    PyObject* obj = PyDict_GetItemString(dict, kSectionNames[value]);  // borrowed
-    Py_DECREF(dict);
-    section_values[value].store(obj, std::memory_order_relaxed);
-  }
+  for (std::uint8_t value = 0; value < 2; ++value)
+    section_values[value].store(values[value].release(), std::memory_order_relaxed);
   return type.release();
 }
 
 // The SectionType of an imported mirtle_py (a new reference), its values
-// recorded as this copy's own.
-PyObject* adopt_section_type(PyObject* module) {
+// recorded as this copy's own; the type keeps them alive for the rest of the
+// process.
+PyObject* adopted_section_type(PyObject* module) noexcept {
   Ref type = Ref::steal(PyObject_GetAttrString(module, "SectionType"));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-  if (!PyType_Check(type.get()) || tp->tp_basicsize != static_cast<Py_ssize_t>(sizeof(SectionTypeObject))) {
-    PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the module's own class");
+  bool fits = PyType_Check(type.get()) && tp->tp_basicsize == static_cast<Py_ssize_t>(sizeof(SectionTypeObject));
+  std::array<Ref, 2> values;
+  for (std::uint8_t value = 0; fits && value < 2; ++value) {
+    values[value] = Ref::steal(PyObject_GetAttrString(type.get(), kSectionNames[value]));
+    if (!values[value]) return nullptr;
+    fits = Py_TYPE(values[value].get()) == tp;
+  }
+  if (!fits) {
+    PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the class this module was built with");
     return nullptr;
   }
-  for (std::uint8_t value = 0; value < 2; ++value) {
-    // The type keeps its values alive for the rest of the process.
-    Ref obj = Ref::steal(PyObject_GetAttrString(type.get(), kSectionNames[value]));
-    if (!obj) return nullptr;
-    if (Py_TYPE(obj.get()) != tp) {
-      PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the module's own class");
-      return nullptr;
-    }
-    section_values[value].store(obj.get(), std::memory_order_relaxed);
-  }
+  for (std::uint8_t value = 0; value < 2; ++value)
+    section_values[value].store(values[value].release(), std::memory_order_relaxed);
   return type.release();
 }
 
@@ -542,21 +567,21 @@ constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, s
 
 }  // namespace
 
-bool share_section_type(PyObject* module) noexcept {
-  return section_slot.get([module] { return adopt_section_type(module); }) != nullptr;
+bool adopt_section_type(PyObject* module) {
+  return section_slot.get([module]() noexcept { return adopted_section_type(module); }) != nullptr;
 }
 
 PyTypeObject* interval_type() {
-  return reinterpret_cast<PyTypeObject*>(interval_slot.get([] { return create_type(&interval_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(interval_slot.get([]() noexcept { return create_type(&interval_spec, false); }));
 }
 PyTypeObject* account_type() {
-  return reinterpret_cast<PyTypeObject*>(account_slot.get([] { return create_type(&account_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(account_slot.get([]() noexcept { return create_type(&account_spec, false); }));
 }
 PyTypeObject* document_type() {
-  return reinterpret_cast<PyTypeObject*>(document_slot.get([] { return create_type(&document_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(document_slot.get([]() noexcept { return create_type(&document_spec, false); }));
 }
 PyTypeObject* statement_type() {
-  return reinterpret_cast<PyTypeObject*>(statement_slot.get([] { return create_type(&statement_spec, false); }));
+  return reinterpret_cast<PyTypeObject*>(statement_slot.get([]() noexcept { return create_type(&statement_spec, false); }));
 }
 PyTypeObject* section_type_type() {
   return reinterpret_cast<PyTypeObject*>(section_slot.get(create_section_type));
@@ -581,18 +606,33 @@ PyObject* new_document(mirtle::Document&& document) {
   return reinterpret_cast<PyObject*>(self);
 }
 
-PyObject* new_statement(const StatementParts& parts) {
-  Ref header = Ref::steal(parts.header), accounts = Ref::steal(parts.accounts),
-      documents = Ref::steal(parts.documents), warnings = Ref::steal(parts.warnings);
+const mirtle::Document& document_record(PyObject* document) noexcept {
+  return reinterpret_cast<DocumentObject*>(document)->record;
+}
+const mirtle::Account& account_record(PyObject* account) noexcept {
+  return reinterpret_cast<AccountObject*>(account)->record;
+}
+const char* document_attribute_name(mirtle::DocField field) noexcept {
+  for (const DocProperty& property : kDocProperties)
+    if (property.field == field) return property.name;
+  return "";
+}
+Py_ssize_t document_basicsize() noexcept { return sizeof(DocumentObject); }
+Py_ssize_t account_basicsize() noexcept { return sizeof(AccountObject); }
+
+PyObject* new_statement(StatementParts&& parts) {
   PyTypeObject* type = statement_type();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  as_statement(self)->parts = parts;  // the object owns the references from here on
-  header.release();
-  accounts.release();
-  documents.release();
-  warnings.release();
+  StatementObject& s = *as_statement(self);
+  s.encoding = parts.encoding;
+  s.header = parts.header.release();  // the object owns the references from here on
+  s.accounts = parts.accounts.release();
+  s.documents = parts.documents.release();
+  s.warnings = parts.warnings.release();
+  s.document_count = parts.document_count;
+  s.warning_count = parts.warning_count;
   return self;
 }
 

@@ -18,25 +18,38 @@ PyTypeObject* section_type_type();
 // The one SectionType object of `kind` (borrowed), or nullptr with an error.
 PyObject* section_type_value(mirtle::SectionType kind);
 
-// For another extension module built from these sources: makes its
-// SectionType and values those of the imported module `mirtle_py`, so that
-// hooks see the very same objects.  Call before any other use.
-bool share_section_type(PyObject* mirtle_py_module) noexcept;
+// Takes the SectionType of `module` (an imported mirtle_py) and its two
+// values as this copy's own, so that hooks called by another extension
+// module see the very same objects.  Call before any other use; false with
+// an error set.
+bool adopt_section_type(PyObject* module);
 
-// New result objects; the records are moved in, texts stay UTF-8 until read.
+// New result objects (new references, or nullptr with an error set); the
+// records are moved in, texts stay UTF-8 until read.
 PyObject* new_account(mirtle::Account&& account);
 PyObject* new_document(mirtle::Document&& document);
 
-// The Statement's parts, each a new reference that new_statement steals.
+// The Statement's parts; new_statement takes over the four containers.
 struct StatementParts {
   mirtle::Encoding encoding;
-  PyObject* header;
-  PyObject* accounts;
-  PyObject* documents;
-  PyObject* warnings;
+  Ref header;
+  Ref accounts;
+  Ref documents;
+  Ref warnings;
   Py_ssize_t document_count;
   Py_ssize_t warning_count;
 };
-PyObject* new_statement(const StatementParts& parts);
+// A new Statement, or nullptr with an error set (the parts are released).
+PyObject* new_statement(StatementParts&& parts);
+
+// The record inside a Document or Account object.  The caller checks the
+// type (any module built from these sources has the same layout).
+const mirtle::Document& document_record(PyObject* document) noexcept;
+const mirtle::Account& account_record(PyObject* account) noexcept;
+// The Document attribute that shows `field` ("doc_number" for Номер).
+const char* document_attribute_name(mirtle::DocField field) noexcept;
+// The size of a Document or Account object, for that type check.
+Py_ssize_t document_basicsize() noexcept;
+Py_ssize_t account_basicsize() noexcept;
 
 }  // namespace mirtle_py

@@ -10,7 +10,7 @@ using K = FieldKind;
 
 constexpr std::array<DocFieldInfo, kDocFieldCount> kFields = {{
     {"Номер", K::Text, true},
-    {"СекцияДокумент", K::Text, true},
+    {keyword::kDocumentStart, K::Text, true},
     {"ВидОплаты", K::OptionalText, false},
     {"Дата", K::Date, true},
     {"НазначениеПлатежа", K::Text, true},

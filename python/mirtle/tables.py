@@ -27,19 +27,17 @@ Errors in the statement raise the same ``mirtle_py`` exceptions as
 from __future__ import annotations
 
 import importlib
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from types import ModuleType
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING
 
+from mirtle._read import Hook
 from mirtle._source import Source, read_source
 
 if TYPE_CHECKING:
     import pyarrow
 
 __all__ = ["documents_table", "intervals_table"]
-
-Hook = Callable[[Any, dict[str, str], dict[str, str]], None]
-
 
 def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> pyarrow.Table:
     """The statement's documents, one row per built document, in file order.

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,7 +78,8 @@ inline std::string dump(const Statement& s) {
            show(d.income_date);
     for (std::size_t f = 0; f < kDocFieldCount; ++f) {
       const auto t = d.text(static_cast<DocField>(f));
-      out += t ? "|" + std::string(*t) : "~";
+      out += t ? '|' : '~';  // appended in two steps: g++ 12 warns wrongly about "|" + std::string
+      if (t) out += *t;
     }
   }
   for (const Warning& w : s.warnings) out += "\nW " + std::to_string(w.lineno) + " " + w.message;
@@ -92,5 +96,68 @@ inline constexpr std::string_view kMinimalDocument =
 inline const std::string kOneDocument =
     "СекцияДокумент=Платежное поручение\n" + std::string(kMinimalDocument) + "КонецДокумента\nКонецФайла\n";
 inline const std::string kStatement = "1CClientBankExchange\n" + kOneDocument;
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  EXPECT_TRUE(f) << path;
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// A statement and `count` mutations of it that reach the errors and warnings: cut short before a
+// line, a line dropped, a line doubled, a line moved to the end, a line without its "=".
+inline std::vector<std::string> variants(const std::string& input, std::size_t count) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; at < input.size(); at = end) {
+    end = std::min(input.find('\n', at), input.size() - 1) + 1;
+    lines.push_back(input.substr(at, end - at));
+  }
+  auto join = [&](std::size_t skip, std::size_t stop, const std::string& extra) {
+    std::string out;
+    for (std::size_t i = 0; i < stop; ++i) out += i == skip ? "" : lines[i];
+    return out + extra;
+  };
+  std::vector<std::string> out = {input};
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t k = (i * 7919 + 3) % lines.size();
+    out.push_back(join(lines.size(), k, ""));
+    out.push_back(join(k, lines.size(), ""));
+    out.push_back(join(lines.size(), lines.size(), lines[k]));
+    out.push_back(join(k, lines.size(), "\n" + lines[k]));
+    std::string unsplit = join(lines.size(), k, "");
+    const std::size_t eq = unsplit.size() + lines[k].find('=');
+    unsplit = input;
+    if (eq < unsplit.size()) unsplit[eq] = ' ';
+    out.push_back(unsplit);
+  }
+  return out;
+}
+
+// Changes the sections it sees by a fixed plan: every third call rewrites Сумма and drops
+// НачальныйОстаток's partner ВсегоСписано, every 41st call fails.
+struct PlannedHook : Hook {
+  HookOutcome on_section(SectionType type, AttributeMap& attrs, const AttributeMap& header) noexcept override {
+    ++calls;
+    if (calls % 41 == 0) return HookOutcome::failure("refused " + std::to_string(calls) + " " +
+                                                    std::to_string(header.size()));
+    if (calls % 3 == 0) {
+      attrs.set(std::string_view(type == SectionType::Document ? "Сумма" : "ВсегоСписано"), std::string_view("1.50"));
+      attrs.set(std::string_view("Новый"), std::string_view("ключ"));
+    }
+    return HookOutcome::ok();
+  }
+  unsigned calls = 0;
+};
+
+// FNV-1a over the outcomes of parsing every variant, without hooks and with a PlannedHook.
+inline std::uint64_t outcome_digest(const std::vector<std::string>& inputs, bool hooked) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (const std::string& input : inputs) {
+    PlannedHook hook;
+    const auto r = hooked ? parse(input, {&hook}) : parse(input);
+    for (unsigned char c : r ? dump(*r) : describe(r.error())) h = (h ^ c) * 1099511628211ull;
+    h = (h ^ 0xFF) * 1099511628211ull;
+  }
+  return h;
+}
 
 }  // namespace mirtle::testing

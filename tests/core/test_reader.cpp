@@ -164,7 +164,8 @@ TEST(Intervals, ManyFilingsFollowTheRule) {
       if (coin(rng) == 0) lines += "\nКонечныйОстаток=" + amounts[pick(rng)];
       if (coin(rng) == 0) lines += "\nВсегоПоступило=" + amounts[pick(rng)];
       if (coin(rng) == 0) lines += "\nДатаКонца=" + std::to_string(day(rng)) + ".02.2024";
-      const auto in = build_interval(Section(lines).views);
+      const Section section(lines);  // a failure points into the section
+      const auto in = build_interval(section.views);
       ASSERT_TRUE(in) << message(in.error());
       book.add_interval(number, *in);
       auto a = std::find_if(expected.begin(), expected.end(), [&](const Account& x) { return x.number == number; });
@@ -206,7 +207,8 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
     if (key == "СекцияДокумент") continue;  // always the type
     const bool text = fields[i].kind == FieldKind::Text || fields[i].kind == FieldKind::OptionalText;
     const std::string value = text ? "31.02.2024 №" + std::to_string(i) : key == "Сумма" ? "-12.340" : "29.02.2000";
-    const auto r = build_document(Section(key + "=" + value + "\n" + without({key})).views, "Тип");
+    const Section section(key + "=" + value + "\n" + without({key}));
+    const auto r = build_document(section.views, "Тип");
     ASSERT_TRUE(r) << message(r.error());
     for (std::size_t j = 0; j < kDocFieldCount; ++j) {
       const auto t = r->text(static_cast<DocField>(j));
@@ -250,7 +252,8 @@ TEST(Documents, FailureTextsAndTheirPrecedence) {
   for (const auto& [k, v] : Section(kMinimalDocument).pairs)  // each required key alone
     rows.push_back({without({k}), "missing field `" + k + "`"});
   check_rows(rows, [](const std::string& lines) {
-    const auto r = build_document(Section(lines).views, "Платежное поручение");
+    const Section section(lines);
+    const auto r = build_document(section.views, "Платежное поручение");
     return r ? "built" : message(r.error());
   });
 }

@@ -1,29 +1,16 @@
-"""Helpers of the toolkit tests: generated statements, and the rows
-mirtle_py gives for a statement."""
+"""Helpers of the table tests: the rows mirtle_py gives for a statement, and
+statements written section by section."""
 
-import argparse
 import datetime
 import decimal
-import os
 
-import gen_statement
 import mirtle_py
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 DOCUMENT_ATTRS = tuple(name for name, value in vars(mirtle_py.Document).items()
                        if not name.startswith("_") and hasattr(value, "__get__"))
 INTERVAL_ATTRS = ("date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense")
 DATES = {"doc_date", "outcome_date", "income_date", "date_start", "date_end"}
 AMOUNTS = {"amount", "start_amount", "end_amount", "total_income", "total_expense"}
-SAMPLES = [os.path.join(ROOT, "examples", name) for name in ("statement_utf8.txt", "statement_cp1251.txt")]
-
-
-def generated(seed=1, documents=200, encoding="utf-8", newline="lf", accounts=3, periods=3):
-    """A generated statement's bytes (about one document in 500 broken, and the eighth)."""
-    args = argparse.Namespace(seed=seed, encoding=encoding, newline=newline, accounts=accounts, periods=periods,
-                              days=91, no_warnings=False, size=None, documents=documents)
-    return b"".join(gen_statement.generate(args))
 
 
 def converted(name, value):

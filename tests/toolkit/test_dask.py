@@ -7,7 +7,7 @@ dd = pytest.importorskip("dask.dataframe")
 
 import mirtle  # noqa: E402
 import mirtle.dask  # noqa: E402
-from tables_support import generated  # noqa: E402
+from conftest import generated  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -16,7 +16,7 @@ def paths(tmp_path_factory):
     out = []
     for i in range(24):
         path = folder / f"s{i:02}.txt"
-        path.write_bytes(generated(seed=i, documents=20 + i, encoding=("utf-8", "cp1251")[i % 2]))
+        path.write_bytes(generated(i, ("utf-8", "cp1251")[i % 2], documents=20 + i))
         out.append(str(path))
     return out
 

@@ -9,12 +9,13 @@ pa = pytest.importorskip("pyarrow")
 
 import mirtle  # noqa: E402
 import mirtle_py  # noqa: E402
-from tables_support import (DOCUMENT_ATTRS, SAMPLES, account, closing_lines, document,  # noqa: E402
-                      expected_documents, expected_intervals, generated, statement)
+from conftest import SAMPLES, generated  # noqa: E402
+from tables_support import (DOCUMENT_ATTRS, account, closing_lines, document, expected_documents,  # noqa: E402
+                            expected_intervals, statement)
 
-GENERATED = {f"{enc}-{nl}-seed{seed}": generated(seed, 300, enc, nl)
+GENERATED = {f"{enc}-{nl}-seed{seed}": generated(seed, enc, nl, documents=300, accounts=3, periods=3)
              for seed, enc, nl in [(1, "utf-8", "lf"), (2, "cp1251", "crlf"), (3, "cp1251", "lf")]}
-SOURCES = {**GENERATED, **{path.rsplit("/", 1)[1]: open(path, "rb").read() for path in SAMPLES}}
+SOURCES = {**GENERATED, **{path.name: path.read_bytes() for path in SAMPLES}}
 
 
 def amount_scale(table, column="amount"):

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "../../src/args.hpp"
-#include "../../src/errors.hpp"
-#include "../../src/hooks.hpp"
-#include "../../src/parse.hpp"
-#include "../../src/py.hpp"
-#include "../../src/results.hpp"
+#include "args.hpp"
+#include "errors.hpp"
+#include "hooks.hpp"
+#include "parse.hpp"
+#include "py.hpp"
+#include "results.hpp"
+#include "shared_types.hpp"
 #include "statement_tables.hpp"
 
 namespace mirtle_tables {
@@ -269,10 +270,7 @@ PyMethodDef module_methods[] = {
 // compare the same objects whichever entry point they used.
 int share_mirtle_py_classes() noexcept {
   Ref mirtle_py_module = Ref::steal(PyImport_ImportModule("mirtle_py"));
-  if (!mirtle_py_module) return -1;
-  if (!mirtle_py::share_error_types(mirtle_py_module.get())) return -1;
-  if (!mirtle_py::share_section_type(mirtle_py_module.get())) return -1;
-  return 0;
+  return mirtle_py_module && mirtle_py::adopt_shared_types(mirtle_py_module.get()) ? 0 : -1;
 }
 
 int module_exec(PyObject* module) noexcept {

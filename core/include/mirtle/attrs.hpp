@@ -18,6 +18,7 @@ struct AttributeView {
   std::string_view value;
 };
 
+class AttributeList;
 class KeyIndex;
 
 // An ordered map of owned key and value texts.  Lookups stay fast for maps
@@ -51,6 +52,8 @@ class AttributeMap {
   }
 
  private:
+  friend class AttributeList;  // copies its unique keys without lookups
+
   std::int64_t position_of(std::string_view key) const noexcept;
   void append(std::string&& key, std::string&& value);
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ namespace mirtle {
 enum class EventKind : std::uint8_t {
   Start,             // the "1CClientBankExchange" line
   HeaderAttribute,   // key, value
-  SectionStart,      // section; for a document, value is the document type
+  SectionStart,      // section; for a document, key is "СекцияДокумент" and
+                     // value the document type (possibly empty)
   SectionAttribute,  // section, key, value
   SectionEnd,        // section: the closing line
   End,               // "КонецФайла": the statement is complete

@@ -63,7 +63,6 @@ enum class WriteErrorKind : std::uint8_t {
   InvalidUtf8,          // a key or value that is not well-formed UTF-8
   NotInWindows1251,     // a character with no windows-1251 form; see code_point
   ImplausibleWindows1251,  // the reader's plausibility check would reject the text
-  ReadsAsUtf8,          // the windows-1251 bytes happen to be valid UTF-8
   EncodingHeader,       // Кодировка names another encoding than the output's
   NoSection,            // nothing between the header and "КонецФайла"
   InvalidDate,          // a date the reader could not have produced
@@ -100,7 +99,9 @@ struct WriteError {
 std::string message(const WriteError& error);
 
 // Appends the statement's text to `out`.  On failure `out` is left as it
-// was.  Allocates only to grow `out` (and a fixed amount per call); throws
+// was.  Allocates nothing per line: only to grow `out`, a fixed amount per
+// call, and on the records path one array to find repeated account numbers
+// (and one per run of more than 16 intervals with one start date).  Throws
 // only std::bad_alloc.
 Result<Ok, WriteError> write_statement(const Statement& statement, const WriteOptions& options,
                                        std::string& out);

@@ -1,6 +1,8 @@
 // Turning the input bytes into UTF-8 text: the encoding decision.
 #pragma once
 
+#include "text/unicode.hpp"
+
 #include <memory>
 #include <string_view>
 
@@ -28,6 +30,15 @@ Result<DecodedText, ErrorKind> decode_input(std::string_view input);
 // Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
 // input byte and one more; returns the UTF-8 length.
 std::size_t decode_windows1251(std::string_view in, char* out) noexcept;
+
+// The character of one windows-1251 byte (the writer builds its inverse).
+inline char32_t windows1251(unsigned char byte) noexcept {
+  const char in = static_cast<char>(byte);
+  char utf8[4];
+  const std::size_t n = decode_windows1251(std::string_view(&in, 1), utf8);
+  const char* p = utf8;
+  return next_code_point(p, utf8 + n);
+}
 
 // The plausibility check of windows-1251 text: at most 20480 characters are
 // looked at, and more than 95 % of them must be ordinary.

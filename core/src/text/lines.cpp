@@ -45,15 +45,6 @@ std::string canonical_text(const StatementLine& line) {
   return {};
 }
 
-std::string_view DecodeArena::decode(std::string_view raw) {
-  const std::size_t need = raw.size() * 3 + 1;  // 3 bytes per byte, 1 of slack
-  if (blocks_.empty() || used_ + need > blocks_[current_].size) advance(need);
-  char* out = blocks_[current_].data.get() + used_;
-  const std::size_t length = text::decode_windows1251(raw, out);
-  used_ += length;
-  return std::string_view(out, length);
-}
-
 // Moves to the next block with room for `need` bytes, making one if none.
 void DecodeArena::advance(std::size_t need) {
   std::size_t next = blocks_.empty() ? 0 : current_ + 1;
@@ -78,21 +69,6 @@ Result<LineSource, ErrorKind> LineSource::open(std::string_view input) {
   if (text::trim(first) != keyword::kExchange) return fail(ErrorKind::NotStatement);
   source.arena_.reset();
   return source;
-}
-
-bool LineSource::next(TextLine& line) {
-  std::string_view raw;
-  while (cutter_.next(raw)) {
-    ++lineno_;
-    if (decoded_.per_line) raw = arena_.decode(raw);
-    const std::string_view trimmed = text::trim(raw);
-    if (trimmed.empty()) continue;
-    line.lineno = lineno_;
-    line.text = trimmed;
-    line.classified = classify_line(trimmed);
-    return true;
-  }
-  return false;
 }
 
 }  // namespace mirtle

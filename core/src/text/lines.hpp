@@ -15,6 +15,7 @@
 #include "mirtle/result.hpp"
 #include "mirtle/vocabulary.hpp"
 #include "text/decode.hpp"
+#include "text/unicode.hpp"
 
 namespace mirtle {
 
@@ -80,8 +81,16 @@ class LineCutter {
 // blocks instead of into a second copy of the whole input.
 class DecodeArena {
  public:
-  // The UTF-8 form of `raw`, valid until reset().
-  std::string_view decode(std::string_view raw);
+  // The UTF-8 form of `raw`, valid until reset().  Inline: it runs once
+  // per windows-1251 line.
+  std::string_view decode(std::string_view raw) {
+    const std::size_t need = raw.size() * 3 + 1;  // 3 bytes per byte, 1 of slack
+    if (blocks_.empty() || used_ + need > blocks_[current_].size) advance(need);
+    char* out = blocks_[current_].data.get() + used_;
+    const std::size_t length = text::decode_windows1251(raw, out);
+    used_ += length;
+    return std::string_view(out, length);
+  }
   // Forgets every decoded line; the blocks stay for the next ones.
   void reset() noexcept {
     current_ = 0;
@@ -114,8 +123,21 @@ class LineSource {
   Encoding encoding() const noexcept { return decoded_.encoding; }
 
   // The next non-blank line, or false at the end of the text.  Its views
-  // stay valid until release().
-  bool next(TextLine& line);
+  // stay valid until release().  Inline: it runs once per line.
+  bool next(TextLine& line) {
+    std::string_view raw;
+    while (cutter_.next(raw)) {
+      ++lineno_;
+      if (decoded_.per_line) raw = arena_.decode(raw);
+      const std::string_view trimmed = text::trim(raw);
+      if (trimmed.empty()) continue;
+      line.lineno = lineno_;
+      line.text = trimmed;
+      line.classified = classify_line(trimmed);
+      return true;
+    }
+    return false;
+  }
 
   // Called when nothing refers to the lines read so far.
   void release() noexcept { arena_.reset(); }

@@ -123,7 +123,8 @@ const std::string* AttributeMap::find(std::string_view key) const noexcept {
 
 void AttributeList::copy_to(AttributeMap& map) const {
   map.clear();
-  for (const AttributeView& item : items_) map.set(std::string(item.key), std::string(item.value));
+  map.entries_.reserve(items_.size());
+  for (const AttributeView& item : items_) map.append(std::string(item.key), std::string(item.value));
 }
 
 }  // namespace mirtle

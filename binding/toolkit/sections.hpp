@@ -1,0 +1,28 @@
+// The lossless section stream as Python objects: Sections (the encoding,
+// the header lines and the sections) and Section (one section's lines).
+#pragma once
+
+#include "mirtle/sections.hpp"
+#include "py.hpp"
+
+namespace mirtle_toolkit {
+
+// Process-wide types (borrowed), created on first use.
+PyTypeObject* sections_type();
+PyTypeObject* section_type();
+
+// read_sections(data): the stream of a bytes-like statement; raises the
+// mirtle_py exception that parse raises for the same line.
+PyObject* read_sections(PyObject* module, PyObject* data);
+
+// The parts of a Sections or Section object (the caller checks the type).
+struct SectionsView {
+  mirtle::Encoding encoding;
+  PyObject* header;    // borrowed list of (lineno, key, value)
+  PyObject* sections;  // borrowed list of Section
+};
+SectionsView sections_view(PyObject* sections) noexcept;
+// A Section's lines as a RawSection (a copy).
+mirtle::RawSection section_record(PyObject* section);
+
+}  // namespace mirtle_toolkit

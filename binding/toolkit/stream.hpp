@@ -1,0 +1,49 @@
+// A statement's section stream in compact owned form: each section keeps
+// its texts in one buffer, so reading costs two allocations per section
+// rather than two per line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mirtle/sections.hpp"
+
+namespace mirtle_toolkit {
+
+struct CompactSection {
+  struct Line {
+    mirtle::LineNo lineno;
+    std::uint32_t key_offset;  // into `text`; the value follows the key
+    std::uint32_t key_length;
+    std::uint32_t value_length;
+  };
+
+  mirtle::SectionType kind = mirtle::SectionType::Document;
+  mirtle::LineNo start_line = 0;
+  mirtle::LineNo end_line = 0;
+  std::uint32_t doc_type_length = 0;  // the document type opens `text`
+  std::string text;
+  std::vector<Line> lines;
+
+  std::string_view doc_type() const noexcept { return {text.data(), doc_type_length}; }
+  std::string_view key(const Line& l) const noexcept { return {text.data() + l.key_offset, l.key_length}; }
+  std::string_view value(const Line& l) const noexcept {
+    return {text.data() + l.key_offset + l.key_length, l.value_length};
+  }
+  mirtle::RawSection to_raw() const;
+  bool operator==(const CompactSection& other) const noexcept;
+};
+
+struct CompactStatement {
+  mirtle::Encoding encoding = mirtle::Encoding::UTF8;
+  std::vector<mirtle::RawAttribute> header;  // file order, repeats kept
+  std::vector<CompactSection> sections;      // file order
+};
+
+// Reads the whole stream; the same errors as mirtle::read_sections.  Throws
+// only std::bad_alloc.
+mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input);
+
+}  // namespace mirtle_toolkit

@@ -1,0 +1,327 @@
+#include "write.hpp"
+
+#include <array>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "mirtle/writer.hpp"
+#include "results.hpp"
+#include "sections.hpp"
+
+namespace mirtle_toolkit {
+namespace {
+
+using mirtle_py::Ref;
+
+constinit mirtle_py::OnceSlot account_slot, document_slot, write_error_slot;
+
+// --- arguments ----------------------------------------------------------------
+
+bool text_of(PyObject* obj, const char* what, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "%s must be str, not %T", what, obj);
+    return false;
+  }
+  return mirtle_py::str_utf8(obj, out);
+}
+
+// encoding ("cp1251" or "utf-8"), newline ("\r\n" or "\n") and the flag,
+// as the Python layer passes them (already checked there).
+bool options_of(PyObject* const* args, mirtle::WriteOptions& options) {
+  std::string_view encoding, newline;
+  if (!text_of(args[0], "encoding", encoding) || !text_of(args[1], "newline", newline)) return false;
+  if (encoding != "cp1251" && encoding != "utf-8") {
+    PyErr_Format(PyExc_ValueError, "encoding must be \"cp1251\" or \"utf-8\", not %R", args[0]);
+    return false;
+  }
+  if (newline != "\r\n" && newline != "\n") {
+    PyErr_Format(PyExc_ValueError, "newline must be \"\\r\\n\" or \"\\n\", not %R", args[1]);
+    return false;
+  }
+  const int update = PyObject_IsTrue(args[2]);
+  if (update < 0) return false;
+  options.encoding = encoding == "cp1251" ? mirtle::Encoding::CP1251 : mirtle::Encoding::UTF8;
+  options.newline = newline == "\n" ? mirtle::Newline::LF : mirtle::Newline::CRLF;
+  options.update_encoding_header = update != 0;
+  return true;
+}
+
+bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t expected) {
+  if (nargs == expected) return true;
+  PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", name, expected, nargs);
+  return false;
+}
+
+// --- the core writer, detached -------------------------------------------------------
+
+PyObject* raise_write_error(const mirtle::WriteError& error) {
+  PyObject* type = write_error_type();
+  if (type == nullptr) return nullptr;
+  std::string text;
+  try {
+    text = mirtle::message(error);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  Ref message = Ref::steal(mirtle_py::new_str(text));
+  if (!message) return nullptr;
+  Ref exc = Ref::steal(PyObject_CallOneArg(type, message.get()));
+  if (!exc) return nullptr;
+  const bool in_section = error.scope == mirtle::WriteScope::Section;
+  Ref section = in_section ? Ref::steal(PyLong_FromSize_t(error.section)) : Ref::borrow(Py_None);
+  Ref kind = in_section ? Ref::steal(PyUnicode_FromString(
+                              error.section_type == mirtle::SectionType::Account ? "account" : "document"))
+                        : Ref::borrow(Py_None);
+  Ref key = error.key.empty() ? Ref::borrow(Py_None) : Ref::steal(mirtle_py::new_str(error.key));
+  if (!section || !kind || !key || PyObject_SetAttrString(exc.get(), "section", section.get()) < 0 ||
+      PyObject_SetAttrString(exc.get(), "section_type", kind.get()) < 0 ||
+      PyObject_SetAttrString(exc.get(), "key", key.get()) < 0)
+    return nullptr;
+  PyErr_SetRaisedException(exc.release());  // steals
+  return nullptr;
+}
+
+// Runs `write(out)` with the thread detached and returns the text as bytes.
+template <typename Write>
+PyObject* written_bytes(Write write) {
+  std::string out;
+  std::optional<mirtle::WriteError> refused;
+  bool out_of_memory = false;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    auto result = write(out);
+    if (!result) refused = std::move(result).error();
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
+  Py_END_ALLOW_THREADS
+  if (out_of_memory) return PyErr_NoMemory();
+  if (refused) return raise_write_error(*refused);
+  return PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
+}
+
+// --- records from a mirtle_py.Statement ---------------------------------------------
+
+// The items of a sequence as a new tuple: strong references, so the walk is
+// safe while other threads change a list.  A str or bytes is refused.
+PyObject* items_of(PyObject* seq, const char* what) {
+  if (PyUnicode_Check(seq) || PyBytes_Check(seq) || !PySequence_Check(seq)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence, not %T", what, seq);
+    return nullptr;
+  }
+  return PySequence_Tuple(seq);
+}
+
+bool is_instance_of(PyObject* obj, mirtle_py::OnceSlot& slot) {
+  return reinterpret_cast<PyObject*>(Py_TYPE(obj)) == slot.peek();
+}
+
+// The (key, value) items of a dict, as a list holding strong references: safe
+// to walk while other threads may change the dict.
+PyObject* dict_items(PyObject* dict, const char* what) {
+  if (!PyDict_Check(dict)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a dict, not %T", what, dict);
+    return nullptr;
+  }
+  return PyDict_Items(dict);
+}
+
+bool header_from(PyObject* dict, mirtle::AttributeMap& header) {
+  Ref items = Ref::steal(dict_items(dict, "statement.header"));
+  if (!items) return false;
+  std::string_view k, v;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* item = PyList_GET_ITEM(items.get(), i);  // borrowed (key, value)
+    if (!text_of(PyTuple_GET_ITEM(item, 0), "a header key", k) ||
+        !text_of(PyTuple_GET_ITEM(item, 1), "a header value", v))
+      return false;
+    header.set(k, v);
+  }
+  return true;
+}
+
+bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
+  Ref items = Ref::steal(dict_items(dict, "statement.accounts"));
+  if (!items) return false;
+  accounts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* value = PyTuple_GET_ITEM(PyList_GET_ITEM(items.get(), i), 1);  // borrowed
+    if (!is_instance_of(value, account_slot)) {
+      PyErr_Format(PyExc_TypeError, "statement.accounts values must be mirtle_py.Account, not %T", value);
+      return false;
+    }
+    accounts.push_back(mirtle_py::account_record(value));
+  }
+  return true;
+}
+
+bool documents_from(PyObject* list, std::vector<mirtle::Document>& documents) {
+  Ref items = Ref::steal(items_of(list, "statement.documents"));
+  if (!items) return false;
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
+  documents.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* item = PyTuple_GET_ITEM(items.get(), i);  // borrowed
+    if (!is_instance_of(item, document_slot)) {
+      PyErr_Format(PyExc_TypeError, "statement.documents[%zd] must be a mirtle_py.Document, not %T", i, item);
+      return false;
+    }
+    documents.push_back(mirtle_py::document_record(item));
+  }
+  return true;
+}
+
+bool statement_from(PyObject* obj, mirtle::Statement& statement) {
+  Ref header = Ref::steal(PyObject_GetAttrString(obj, "header"));
+  if (!header || !header_from(header.get(), statement.header)) return false;
+  Ref accounts = Ref::steal(PyObject_GetAttrString(obj, "accounts"));
+  if (!accounts || !accounts_from(accounts.get(), statement.accounts)) return false;
+  Ref documents = Ref::steal(PyObject_GetAttrString(obj, "documents"));
+  return documents && documents_from(documents.get(), statement.documents);
+}
+
+// --- the lossless stream from Python data --------------------------------------------
+
+// (key, value) or (lineno, key, value): the last two items are the texts.
+bool raw_attribute_from(PyObject* item, const char* what, mirtle::RawAttribute& out) {
+  if (!PyTuple_Check(item) || (PyTuple_GET_SIZE(item) != 2 && PyTuple_GET_SIZE(item) != 3)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a (key, value) or (lineno, key, value) tuple, not %T", what, item);
+    return false;
+  }
+  const Py_ssize_t first = PyTuple_GET_SIZE(item) - 2;
+  std::string_view key, value;
+  if (!text_of(PyTuple_GET_ITEM(item, first), "a key", key) ||
+      !text_of(PyTuple_GET_ITEM(item, first + 1), "a value", value))
+    return false;
+  out.key.assign(key);
+  out.value.assign(value);
+  return true;
+}
+
+bool raw_attributes_from(PyObject* seq, const char* what, std::vector<mirtle::RawAttribute>& out) {
+  Ref items = Ref::steal(items_of(seq, "attributes"));
+  if (!items) return false;
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
+  out.resize(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i)
+    if (!raw_attribute_from(PyTuple_GET_ITEM(items.get(), i), what, out[static_cast<std::size_t>(i)]))
+      return false;
+  return true;
+}
+
+// A Section object, or (doc_type, attributes) with doc_type None for an
+// account section.
+bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
+  if (Py_TYPE(item) == section_type()) {
+    out = section_record(item);
+    return true;
+  }
+  if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2) {
+    PyErr_Format(PyExc_TypeError, "a section must be a mirtle.Section or a (doc_type, attributes) tuple, not %T",
+                 item);
+    return false;
+  }
+  PyObject* doc_type = PyTuple_GET_ITEM(item, 0);
+  out.kind = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;
+  std::string_view type_text;
+  if (doc_type != Py_None) {
+    if (!text_of(doc_type, "doc_type", type_text)) return false;
+    out.doc_type.assign(type_text);
+  }
+  return raw_attributes_from(PyTuple_GET_ITEM(item, 1), "a section attribute", out.attributes);
+}
+
+bool raw_statement_from(PyObject* header, PyObject* sections, mirtle::RawStatement& out) {
+  if (!raw_attributes_from(header, "a header line", out.header)) return false;
+  Ref items = Ref::steal(items_of(sections, "sections"));
+  if (!items) return false;
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
+  out.sections.resize(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i)
+    if (!raw_section_from(PyTuple_GET_ITEM(items.get(), i), out.sections[static_cast<std::size_t>(i)]))
+      return false;
+  return true;
+}
+
+PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) {
+  PyObject* type = PyObject_GetAttrString(module, name);
+  if (type == nullptr) return nullptr;
+  if (PyType_Check(type) && reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize) return type;
+  Py_DECREF(type);
+  PyErr_Format(PyExc_ImportError, "mirtle_py.%s is not the class this module was built with", name);
+  return nullptr;
+}
+
+const char* kind_name(mirtle::FieldKind kind) {
+  switch (kind) {
+    case mirtle::FieldKind::Text: return "text";
+    case mirtle::FieldKind::OptionalText: return "optional text";
+    case mirtle::FieldKind::Date: return "date";
+    case mirtle::FieldKind::OptionalDate: return "optional date";
+    case mirtle::FieldKind::Amount: return "amount";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool adopt_result_types(PyObject* module) {
+  return account_slot.get([&] { return adopted_type(module, "Account", mirtle_py::account_basicsize()); }) &&
+         document_slot.get([&] { return adopted_type(module, "Document", mirtle_py::document_basicsize()); });
+}
+
+PyObject* write_error_type() {
+  return write_error_slot.get([] {
+    return PyErr_NewExceptionWithDoc(
+        "mirtle.WriteError",
+        "A statement that cannot be written faithfully: a reader would not give it back as it is.\n\n"
+        "``section`` is the 0-based position of the section in the output (None for the header or the\n"
+        "statement as a whole), ``section_type`` \"account\" or \"document\" (or None), ``key`` the key\n"
+        "concerned (or None).",
+        PyExc_ValueError, nullptr);
+  });
+}
+
+PyObject* write_statement(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("write_statement", nargs, 4)) return nullptr;
+  mirtle::WriteOptions options;
+  if (!options_of(args + 1, options)) return nullptr;
+  try {
+    mirtle::Statement statement;
+    if (!statement_from(args[0], statement)) return nullptr;
+    return written_bytes([&](std::string& out) { return mirtle::write_statement(statement, options, out); });
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+PyObject* write_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("write_raw", nargs, 5)) return nullptr;
+  mirtle::WriteOptions options;
+  if (!options_of(args + 2, options)) return nullptr;
+  try {
+    mirtle::RawStatement statement;
+    if (!raw_statement_from(args[0], args[1], statement)) return nullptr;
+    return written_bytes([&](std::string& out) { return mirtle::write_sections(statement, options, out); });
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+PyObject* document_fields(PyObject*, PyObject*) {
+  const auto& fields = mirtle::document_fields();
+  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(fields.size())));
+  if (!tuple) return nullptr;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const mirtle::DocFieldInfo& f = fields[i];
+    PyObject* item = Py_BuildValue("(ss#sO)", mirtle_py::document_attribute_name(static_cast<mirtle::DocField>(i)),
+                                   f.key.data(), static_cast<Py_ssize_t>(f.key.size()), kind_name(f.kind),
+                                   f.required ? Py_True : Py_False);
+    if (item == nullptr) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals
+  }
+  return tuple.release();
+}
+
+}  // namespace mirtle_toolkit

@@ -1,0 +1,69 @@
+#include "common.hpp"
+
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "mirtle/message.hpp"
+#include "mirtle/vocabulary.hpp"
+#include "progress.hpp"
+
+namespace mirtle_cli {
+
+std::string diagnostic(std::string_view file, const mirtle::ParseError& error) {
+  if (mirtle::has_line(error)) return fmt::format("{}:{}: error: {}\n", file, error.lineno, mirtle::describe(error));
+  return fmt::format("{}: error: {}\n", file, mirtle::describe(error));
+}
+
+std::string warning_line(std::string_view file, const mirtle::Warning& warning) {
+  return fmt::format("{}:{}: warning: {}\n", file, warning.lineno, warning.message);
+}
+
+void report_parse_error(std::string_view file, const mirtle::ParseError& error) {
+  const std::string text = diagnostic(file, error);
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+void report_warning(std::string_view file, const mirtle::Warning& warning) {
+  const std::string text = warning_line(file, warning);
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+}
+
+void complain(std::string_view text) {
+  const std::string line = fmt::format("mirtle: {}\n", text);
+  // Nothing more can be done when standard error itself fails.
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+std::string_view encoding_name(mirtle::Encoding encoding) noexcept { return mirtle::name(encoding); }
+
+bool open_input(const std::string& path, Input& input) {
+  std::string error;
+  if (Input::open(path, input, error)) return true;
+  complain(input.name() + ": " + error);
+  return false;
+}
+
+bool parse_input(const Input& input, mirtle::Statement& statement) {
+  Progress progress(input.bytes());
+  ProgressHook hook(progress);
+  mirtle::Hook* hooks[] = {&hook};
+  const std::span<mirtle::Hook* const> active =
+      progress.enabled() ? std::span<mirtle::Hook* const>(hooks) : std::span<mirtle::Hook* const>();
+  mirtle::ParseResult result = mirtle::parse_statement(active, input.bytes());
+  progress.done();
+  if (!result) {
+    report_parse_error(input.name(), result.error());
+    return false;
+  }
+  statement = std::move(result).value();
+  return true;
+}
+
+int finish(Output& out) {
+  if (out.flush() || out.reader_gone()) return kSuccess;
+  complain(out.failure());
+  return kFailure;
+}
+
+}  // namespace mirtle_cli

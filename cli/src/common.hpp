@@ -1,0 +1,48 @@
+// What every subcommand shares: exit statuses, diagnostics, opening and
+// parsing an input, and finishing the output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "input.hpp"
+#include "mirtle/error.hpp"
+#include "mirtle/statement.hpp"
+#include "output.hpp"
+
+namespace mirtle_cli {
+
+enum ExitStatus : int { kSuccess = 0, kFailure = 1, kUsage = 2 };
+
+// "FILE:LINE: error: MESSAGE", or "FILE: error: MESSAGE" for an error
+// without a line, with its end of line.
+std::string diagnostic(std::string_view file, const mirtle::ParseError& error);
+// "FILE:LINE: warning: MESSAGE" with its end of line.
+std::string warning_line(std::string_view file, const mirtle::Warning& warning);
+
+// The diagnostic of a failed parse on standard error.
+void report_parse_error(std::string_view file, const mirtle::ParseError& error);
+
+// The warning line of a document that could not be built, on standard error.
+void report_warning(std::string_view file, const mirtle::Warning& warning);
+
+// Thrown by a record sink to stop the parse once nobody takes the output.
+struct OutputStopped {};
+
+// "mirtle: TEXT" on standard error.
+void complain(std::string_view text);
+
+std::string_view encoding_name(mirtle::Encoding encoding) noexcept;
+
+// Opens `path` or complains; false when it could not be opened.
+bool open_input(const std::string& path, Input& input);
+
+// Parses the whole input, showing progress when that is worth it; on
+// failure prints the diagnostic and returns false.
+bool parse_input(const Input& input, mirtle::Statement& statement);
+
+// Flushes `out`: kSuccess, or kFailure after complaining about a failed
+// write.  A reader that closed the pipe early is not complained about.
+int finish(Output& out);
+
+}  // namespace mirtle_cli

@@ -1,0 +1,42 @@
+// The names under which the tool shows a document's 53 values, in the
+// order the Python module's Document class defines them, and the text of
+// each value.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "mirtle/records.hpp"
+
+namespace mirtle_cli {
+
+// Where an attribute's value comes from: a text field, or a typed one.
+enum class DocValue : std::uint8_t { Text, DocDate, Amount, OutcomeDate, IncomeDate };
+
+struct DocAttribute {
+  std::string_view name;
+  DocValue value;
+  mirtle::DocField field;  // for DocValue::Text
+};
+
+extern const std::array<DocAttribute, mirtle::kDocFieldCount> kDocAttributes;
+
+inline constexpr std::array<std::string_view, 6> kIntervalAttributes = {
+    "date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense",
+};
+
+// Room for the longest value text that is not a field's own text: a date
+// (at most 16 bytes) or an amount (at most 32).
+using ValueScratch = std::array<char, 32>;
+
+// The attribute's text, nullopt when absent.  Typed values are written into
+// `scratch`, which the result may point into.
+std::optional<std::string_view> attribute_text(const mirtle::Document& document, const DocAttribute& attribute,
+                                               ValueScratch& scratch) noexcept;
+
+// The interval's six values in the order above, as texts or nullopt.
+std::array<std::optional<std::string_view>, 6> interval_texts(const mirtle::Interval& interval,
+                                                             std::array<ValueScratch, 6>& scratch) noexcept;
+
+}  // namespace mirtle_cli

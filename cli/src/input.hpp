@@ -1,0 +1,41 @@
+// Statement files as byte views: regular files are mapped rather than read,
+// so a statement of any size costs no second buffer; pipes are read whole.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace mirtle_cli {
+
+class Input {
+ public:
+  // Opens `path`, or standard input for "-".  On failure returns false and
+  // sets `error` to the reason ("No such file or directory").
+  static bool open(const std::string& path, Input& input, std::string& error);
+
+  Input() = default;
+  Input(Input&& other) noexcept;
+  Input& operator=(Input&& other) noexcept;
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+  ~Input();
+
+  std::string_view bytes() const noexcept { return bytes_; }
+  // How the file is named in messages: its path, or "<stdin>".
+  const std::string& name() const noexcept { return name_; }
+
+ private:
+  void release() noexcept;
+
+  std::string name_;
+  std::string_view bytes_;
+  void* mapping_ = nullptr;  // munmap'ed by the destructor
+  std::size_t mapped_size_ = 0;
+  std::string owned_;  // the bytes of a pipe
+};
+
+// How a path is named in messages.
+std::string display_name(const std::string& path);
+
+}  // namespace mirtle_cli

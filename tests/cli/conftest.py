@@ -1,0 +1,61 @@
+"""Runs the installed `mirtle` tool as a user would; statement builders."""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+SRC = Path(__file__).resolve().parents[2]
+TOOL = os.environ.get("MIRTLE_CLI", str(SRC / "build/host/install/bin/mirtle"))
+HEADER = {"ВерсияФормата": "1.03", "Кодировка": "UTF-8", "Отправитель": "Бухгалтерия", "ДатаНачала": "01.03.2024"}
+DOC = {"Номер": "17", "Дата": "05.03.2024", "Сумма": "1500.00", "ПлательщикСчет": "40702810900000000001",
+       "ПлательщикИНН": "7701000001", "ПлательщикБИК": "044525225", "ПлательщикБанк1": "ПАО Банк г. Москва",
+       "ПолучательСчет": "40702810500000000002", "ПолучательИНН": "7702000002", "ПолучательБИК": "044525593",
+       "ПолучательБанк1": "АО \"Банк\" г. Москва", "НазначениеПлатежа": "Оплата по счёту №42, без НДС"}
+ACCOUNT = {"ДатаНачала": "01.03.2024", "ДатаКонца": "31.03.2024", "РасчСчет": "40702810900000000001",
+           "НачальныйОстаток": "100000.00", "ВсегоПоступило": "1500.00", "ВсегоСписано": "250.50",
+           "КонечныйОстаток": "101249.50"}
+
+
+def doc(**changes):
+    """A document section's lines; a value of None leaves the key out."""
+    items = {**DOC, **changes}
+    return ["СекцияДокумент=Платежное поручение", *(f"{k}={v}" for k, v in items.items() if v is not None),
+            "КонецДокумента"]
+
+
+def account(**changes):
+    items = {**ACCOUNT, **changes}
+    return ["СекцияРасчСчет", *(f"{k}={v}" for k, v in items.items() if v is not None), "КонецРасчСчет"]
+
+
+def statement(*sections, header=HEADER, end=True):
+    lines = ["1CClientBankExchange", *(f"{k}={v}" for k, v in header.items()), *(x for s in sections for x in s)]
+    return ("\n".join(lines + ["КонецФайла"] * end) + "\n").encode()
+
+
+def run(*args, stdin=b"", **kwargs):
+    return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True, timeout=120, **kwargs)
+
+
+@pytest.fixture
+def write(tmp_path):
+    """Writes bytes to a fresh file and returns its path."""
+    count = iter(range(10**6))
+
+    def write(data, name=None):
+        path = tmp_path / (name or f"s{next(count)}.txt")
+        path.write_bytes(data)
+        return path
+    return write
+
+
+@pytest.fixture(scope="session")
+def generated(tmp_path_factory):
+    """A generated statement with accounts, documents and broken documents (warnings)."""
+    path = tmp_path_factory.mktemp("gen") / "gen.txt"
+    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", "--documents", "1500", "--encoding", "cp1251",
+                    "--seed", "3", "-o", path], check=True)
+    return path

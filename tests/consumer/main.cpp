@@ -1,0 +1,24 @@
+// Parses a small statement through the installed headers and library; exits 0 when the records
+// and the section stream come out as written.
+#include <cstdio>
+#include <mirtle/sections.hpp>
+#include <mirtle/statement.hpp>
+
+int main() {
+  const char text[] =
+      "1CClientBankExchange\nСекцияРасчСчет\nРасчСчет=40702810000000000001\nДатаНачала=01.03.2024\n"
+      "НачальныйОстаток=100.50\nКонецРасчСчет\nКонецФайла\n";
+  const auto statement = mirtle::parse_statement({}, text);
+  if (!statement || statement->accounts.size() != 1 ||
+      mirtle::format_amount(statement->accounts[0].intervals[0].start_amount) != "100.50") {
+    std::puts("parse_statement failed");
+    return 1;
+  }
+  const auto raw = mirtle::read_sections(text);
+  if (!raw || raw->sections.size() != 1 || raw->sections[0].attributes.size() != 3) {
+    std::puts("read_sections failed");
+    return 1;
+  }
+  std::puts("ok");
+  return 0;
+}

@@ -1,0 +1,206 @@
+// The stages under the records: the section stream against the text it reads, the records built on
+// it against those of the single-pass reader it replaced, the record sink against parse_statement,
+// and the owned form of the stream.
+#include <algorithm>
+
+#include "mirtle/sections.hpp"
+#include "support.hpp"
+#include "text/decode.hpp"
+#include "text/unicode.hpp"
+
+namespace mirtle::testing {
+namespace {
+
+const std::string kData = MIRTLE_TEST_DATA;
+const std::vector<std::string> kFiles = {kData + "/../../../examples/statement_utf8.txt",
+                                         kData + "/../../../examples/statement_cp1251.txt",
+                                         kData + "/generated_cp1251_crlf.txt", kData + "/generated_utf8.txt"};
+
+std::vector<std::string> inputs(std::size_t per_file) {
+  std::vector<std::string> out;
+  for (const std::string& file : kFiles)
+    for (std::string& v : variants(read_file(file), per_file)) out.push_back(std::move(v));
+  return out;
+}
+
+// Digests of every outcome of the single-pass reader that the stages replaced, taken from it
+// before the change, over each file and 40 rounds of its mutations.
+TEST(Stages, RecordsEqualThoseOfTheSinglePassReader) {
+  const std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t>> table = {
+      {kFiles[0], 0x5307eee5a1c98c76ull, 0x88c12cc52e3def61ull},
+      {kFiles[1], 0x1ba384d82c4162deull, 0xd0ec48e15a4fd4a2ull},
+      {kFiles[2], 0xd0ea70970ee04ae0ull, 0x414ece3209155b05ull},
+      {kFiles[3], 0x7bf95872c37f9da0ull, 0xd4372b6aec44b1a2ull}};
+  for (const auto& [file, plain, hooked] : table) {
+    SCOPED_TRACE(file);
+    const auto v = variants(read_file(file), 40);
+    EXPECT_EQ(outcome_digest(v, false), plain);
+    EXPECT_EQ(outcome_digest(v, true), hooked);
+  }
+}
+
+// The file's non-blank lines, trimmed, with their numbers, framed here without the line source.
+std::vector<std::pair<LineNo, std::string>> reference_lines(const std::string& input) {
+  const auto decoded = text::decode_input(input);
+  if (!decoded) return {};
+  std::string text(decoded->text);
+  if (decoded->per_line) {
+    text.assign(decoded->text.size() * 3 + 1, '\0');
+    text.resize(text::decode_windows1251(decoded->text, text.data()));
+  }
+  std::vector<std::pair<LineNo, std::string>> out;
+  LineNo n = 0;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = std::min(text.find('\n', at), text.size());
+    std::string_view line(text.data() + at, end - at);
+    if (end < text.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++n;
+    if (!text::trim(line).empty()) out.emplace_back(n, std::string(text::trim(line)));
+  }
+  return out;
+}
+
+// A statement fails with the stream's error, unless a record failed first.
+bool stream_error_agrees(const ParseError& streamed, const ParseResult& whole) {
+  if (whole) return false;
+  const ParseError& e = whole.error();
+  const bool record_failure = e.is_syntax() && (e.syntax == SyntaxKind::AccountParseError ||
+                                                e.syntax == SyntaxKind::MissingField || e.syntax == SyntaxKind::HookError);
+  return e == streamed || (record_failure && (streamed.lineno == 0 || e.lineno < streamed.lineno));
+}
+
+// The stream reports every non-blank line once, in order, with its number, up to the line that
+// failed; an open section's views stay valid until its end.
+TEST(Stages, StreamReproducesTheLines) {
+  for (const std::string& input : inputs(12)) {
+    const auto expected = reference_lines(input);
+    auto stream = SectionStream::open(input);
+    ASSERT_TRUE(stream || expected.empty() || expected[0].first != 1);
+    if (!stream) continue;
+    std::vector<std::pair<LineNo, std::string>> seen;
+    std::vector<std::pair<std::string_view, std::string>> held;  // the open section's views and copies
+    SectionEvent e;
+    Result<bool, ParseError> more = true;
+    while ((more = stream->next(e)) && *more) {
+      seen.emplace_back(e.lineno, std::string(e.line));
+      ASSERT_TRUE(e.line.starts_with(e.key) && e.line.ends_with(e.value)) << e.line;
+      if (e.kind == EventKind::SectionStart || e.kind == EventKind::SectionAttribute) {
+        held.emplace_back(e.line, std::string(e.line));
+      } else if (e.kind == EventKind::SectionEnd) {
+        for (const auto& [view, copy] : held) ASSERT_EQ(view, copy);
+        held.clear();
+      }
+    }
+    // Lines up to the failing one (or all, when the text ran out) were reported.
+    const LineNo stop = more ? ~LineNo{0} : more.error().lineno == 0 ? ~LineNo{0} : more.error().lineno;
+    std::vector<std::pair<LineNo, std::string>> want;
+    for (const auto& line : expected)
+      if (line.first < stop) want.push_back(line);
+    ASSERT_EQ(seen, want);
+    if (!more) {
+      EXPECT_TRUE(stream_error_agrees(more.error(), parse(input)));
+    }
+  }
+}
+
+// Keeps what parse_records hands over, then files intervals the way a statement does.
+struct Collect : RecordSink {
+  void on_header(Encoding e, const AttributeMap& h) override {
+    ++headers;
+    got.encoding = e;
+    got.header = h;
+  }
+  void on_interval(std::string_view number, Interval&& interval, LineNo) override {
+    auto a = std::find_if(got.accounts.begin(), got.accounts.end(), [&](const Account& x) { return x.number == number; });
+    if (a == got.accounts.end()) a = got.accounts.insert(a, Account{std::string(number), {}});
+    if (std::none_of(a->intervals.begin(), a->intervals.end(), [&](const Interval& x) { return x.same_value(interval); }))
+      a->intervals.push_back(interval);
+  }
+  void on_document(Document&& d, LineNo) override { got.documents.push_back(std::move(d)); }
+  void on_warning(Warning&& w) override { got.warnings.push_back(std::move(w)); }
+  Statement got;
+  int headers = 0;
+};
+
+TEST(Stages, RecordSinkAgreesWithTheStatement) {
+  for (const std::string& input : inputs(12)) {
+    for (const bool hooked : {false, true}) {
+      PlannedHook a, b;
+      std::vector<Hook*> hooks;
+      if (hooked) hooks.push_back(&a);
+      Collect sink;
+      const auto streamed = parse_records(hooks, input, sink);
+      const auto whole = hooked ? parse(input, {&b}) : parse(input);
+      ASSERT_EQ(streamed.has_value(), whole.has_value());
+      if (!whole) {
+        EXPECT_EQ(streamed.error(), whole.error());
+        continue;
+      }
+      for (Account& account : sink.got.accounts)
+        std::stable_sort(account.intervals.begin(), account.intervals.end(),
+                         [](const Interval& x, const Interval& y) { return x.date_start < y.date_start; });
+      EXPECT_EQ(sink.headers, 1);
+      EXPECT_TRUE(sink.got == *whole) << dump(sink.got) << "\n---\n" << dump(*whole);
+    }
+  }
+}
+
+// The owned form keeps what the records drop: repeated header keys, unknown and repeated section
+// keys, and the line of each.
+TEST(Stages, OwnedFormKeepsRepeatsAndUnknownKeys) {
+  const std::string input =
+      "\xEF\xBB\xBF 1CClientBankExchange \r\nРасчСчет=1\n\nРасчСчет = 2\nСекцияДокумент = Платежное поручение\n"
+      "Номер=1\nКвитанцияДата=01.02.2024\nНомер= 2 \nКонецДокумента\nСекцияРасчСчет\nКонецРасчСчет\nКонецФайла\n\n";
+  const auto raw = read_sections(input);
+  ASSERT_TRUE(raw);
+  const RawStatement expected{
+      Encoding::UTF8,
+      {{2, "РасчСчет", "1"}, {4, "РасчСчет", "2"}},
+      {RawSection{SectionType::Document, "Платежное поручение", 5, 9,
+                  {{6, "Номер", "1"}, {7, "КвитанцияДата", "01.02.2024"}, {8, "Номер", "2"}}},
+       RawSection{SectionType::Account, "", 10, 11, {}}}};
+  EXPECT_TRUE(*raw == expected);
+  // The stream's errors are the statement's when no record fails first (a failed document is a
+  // warning); an empty account section is the records' concern alone.
+  const std::string x = "1CClientBankExchange\n", doc = "СекцияДокумент=\nКонецДокумента\n";
+  const Rows rows = {
+      {x + "КонецФайла\n", "UnexpectedSection(2, КонецФайла, header)"},
+      {x + "СекцияРасчСчет\nСекцияДокумент= x\n", "UnexpectedSection(3, СекцияДокумент=x, account)"},
+      {x + doc + "А=1\n", "UnexpectedAttribute(4, А, 1)"},
+      {x + doc + "КонецФайла\nКонецФайла", "UnexpectedSection(5, КонецФайла, finished)"},
+      {x + "СекцияДокумент=\nНомер 5\n", "UnrecognizedLine(3, Номер 5)"},
+      {x + "СекцияДокумент=\nНомер=5\n", "Unfinished"}, {"\n1CClientBankExchange\n", "NotStatement"},
+      {" \t\r\n", "EmptyInput"}};
+  check_rows(rows, [](const std::string& in) {
+    const auto r = read_sections(in);
+    EXPECT_EQ(describe(r ? parse(in) : ParseResult(fail(r.error()))), describe(parse(in)));
+    return r ? "ok" : describe(r.error());
+  });
+  EXPECT_TRUE(read_sections(x + "СекцияРасчСчет\nКонецРасчСчет\nКонецФайла\n"));
+}
+
+TEST(Equality, WrittenFormAndValue) {
+  struct Row {
+    std::string a, b;
+    bool written, value;
+    const char* why;
+  };
+  for (const Row& row : std::vector<Row>{{"100", "100.00", false, true, "the scale is part of the written form"},
+                                         {"0", "-0.00", false, true, "zero has no sign"},
+                                         {"1.5", "1.50", false, true, "trailing zeros"},
+                                         {"-1.5", "1.5", false, false, "the sign of a non-zero amount"},
+                                         {"1e2", "100", true, true, "an exponent is not kept"}}) {
+    SCOPED_TRACE(row.why);
+    const Decimal a = *parse_amount(row.a), b = *parse_amount(row.b);
+    EXPECT_EQ(a == b, row.written);
+    EXPECT_EQ(a.same_value(b), row.value);
+    Interval x{{2024, 1, 1}, std::nullopt, a, b, std::nullopt, std::nullopt}, y = x;
+    y.start_amount = b;
+    y.end_amount = a;
+    EXPECT_EQ(x == y, row.written);
+    EXPECT_EQ(x.same_value(y), row.value);
+  }
+}
+
+}  // namespace
+}  // namespace mirtle::testing

@@ -1,0 +1,166 @@
+"""mirtle.write and mirtle.write_documents: exact round trips, and refusals that name the place."""
+
+import datetime
+from decimal import Decimal
+
+import mirtle_py
+import pytest
+
+import mirtle
+
+from conftest import SAMPLES
+
+FORMATS = [(e, n) for e in ("cp1251", "utf-8") for n in ("\r\n", "\n")]
+FORMAT_IDS = [f"{e}-{'crlf' if n == chr(13) + chr(10) else 'lf'}" for e, n in FORMATS]
+
+
+def records(stmt):
+    return stmt.documents, list(stmt.accounts.values()), list(stmt.accounts)
+
+
+def without_encoding(pairs):
+    return [(k, v) for k, v in pairs if k != "Кодировка"]
+
+
+@pytest.mark.parametrize("encoding, newline", FORMATS, ids=FORMAT_IDS)
+def test_statement_round_trip(statement_bytes, encoding, newline):
+    stmt = mirtle_py.parse(statement_bytes)
+    out = mirtle.write(stmt, encoding, newline, update_encoding_header=True)
+    back = mirtle_py.parse(out)
+    assert records(back) == records(stmt) and back.warnings == []
+    assert without_encoding(back.header.items()) == without_encoding(stmt.header.items())
+    assert back.encoding == encoding and (b"\r\n" in out) == (newline == "\r\n")
+    assert mirtle.write(back, encoding, newline) == out
+
+
+@pytest.mark.parametrize("encoding, newline", FORMATS, ids=FORMAT_IDS)
+def test_stream_round_trip(statement_bytes, encoding, newline):
+    def lines(s):
+        return (without_encoding((k, v) for _, k, v in s.header),
+                [(x.kind, x.doc_type, [(k, v) for _, k, v in x.attributes]) for x in s.sections])
+
+    s = mirtle.sections(statement_bytes)
+    out = mirtle.write(s, encoding, newline, update_encoding_header=True)
+    again = mirtle.sections(out)
+    assert lines(again) == lines(s) and again.encoding == encoding
+    assert mirtle.write(again, encoding, newline) == out
+
+
+
+
+def test_kodirovka_naming_another_encoding_is_refused_unless_asked():
+    stmt = mirtle_py.parse(SAMPLES[0].read_bytes())  # Кодировка=Windows
+    assert stmt.header["Кодировка"] == "Windows"
+    with pytest.raises(mirtle.WriteError) as info:
+        mirtle.write(stmt, "utf-8")
+    assert info.value.key == "Кодировка" and info.value.section is None
+    assert mirtle_py.parse(mirtle.write(stmt, "utf-8", update_encoding_header=True)).header["Кодировка"] == "UTF-8"
+    assert mirtle_py.parse(mirtle.write(stmt)).header["Кодировка"] == "Windows"
+
+
+def test_a_statement_whose_documents_all_failed_is_refused():
+    text = ("1CClientBankExchange\nСекцияДокумент=Платежное поручение\nНомер=1\nКонецДокумента\n"
+            "КонецФайла\n")
+    stmt = mirtle_py.parse(text)
+    assert stmt.warnings and not stmt.documents
+    with pytest.raises(mirtle.WriteError):
+        mirtle.write(stmt)
+
+
+@pytest.mark.parametrize("encoding, newline, error", [
+    ("koi8-r", "\n", "encoding"), ("utf-16", "\n", "encoding"), ("cp1251", "\r", "newline"),
+    ("cp1251", "", "newline")])
+def test_options_are_checked(encoding, newline, error):
+    with pytest.raises(ValueError, match=error):
+        mirtle.write(mirtle_py.parse(SAMPLES[1].read_bytes()), encoding, newline)
+
+
+
+
+def test_changed_statement_containers_are_checked():
+    stmt = mirtle_py.parse(SAMPLES[1].read_bytes())
+    stmt.documents.append("not a document")
+    with pytest.raises(TypeError, match=r"documents\[\d+\]"):
+        mirtle.write(stmt, "utf-8")
+
+
+# --- write_documents ---------------------------------------------------------------------------------------------
+
+ORDER = {
+    "doc_number": "17", "doc_date": datetime.date(2024, 3, 5), "amount": Decimal("1500.00"),
+    "purpose": "Оплата по счёту №42, без НДС", "counterparty_inn": "7701000001", "counterparty_bic": "044525225",
+    "counterparty_bank1": "ПАО Банк г. Москва", "counterparty_account": "40702810900000000001",
+    "payee_inn": "7702000002", "payee_account": "40702810500000000002", "payee_bic": "044525593",
+    "payee_bank1": "АО «Банк» г. Москва", "payee_kpp": "", "ordering": "5",
+}
+
+
+@pytest.mark.parametrize("encoding, newline", FORMATS, ids=FORMAT_IDS)
+def test_documents_of_statements_are_written_back_exactly(statement_bytes, encoding, newline):
+    stmt = mirtle_py.parse(statement_bytes)
+    for typed in (False, True):
+        docs = mirtle.to_dict(stmt, typed=typed)["documents"]
+        back = mirtle_py.parse(mirtle.write_documents(docs, encoding=encoding, newline=newline))
+        assert back.documents == stmt.documents and back.warnings == [] and not back.accounts
+
+
+def test_a_payment_order_from_plain_data():
+    out = mirtle.write_documents([ORDER, {**ORDER, "doc_number": "18", "doc_type": "Платежное требование"}])
+    text = out.decode("cp1251")
+    assert text.startswith("1CClientBankExchange\r\nВерсияФормата=1.03\r\nКодировка=Windows\r\n"
+                           "Документ=Платежное поручение\r\nДокумент=Платежное требование\r\n"
+                           "СекцияДокумент=Платежное поручение\r\nНомер=17\r\n")
+    assert "ПолучательКПП=\r\n" in text and text.endswith("КонецДокумента\r\nКонецФайла\r\n")
+    back = mirtle_py.parse(out)
+    assert [(d.doc_number, d.doc_type, d.doc_date, d.amount, d.payee_kpp, d.payee) for d in back.documents] == [
+        ("17", "Платежное поручение", "2024-03-05", "1500.00", "", None),
+        ("18", "Платежное требование", "2024-03-05", "1500.00", "", None)]
+
+
+@pytest.mark.parametrize("header, expected", [
+    ({"ВерсияФормата": "1.03"}, {"ВерсияФормата": "1.03"}),
+    ([("Документ", "А"), ("Документ", "Б")], {"Документ": "Б"}),
+    ([], {}),
+], ids=["mapping", "repeated keys", "empty"])
+def test_the_header_is_written_as_given(header, expected):
+    assert mirtle_py.parse(mirtle.write_documents([ORDER], header)).header == expected
+
+
+def test_file_keys_and_text_values_are_accepted():
+    by_key = {"Номер": "1", "Дата": "05.03.2024", "Сумма": "10", **{k: v for k, v in ORDER.items() if k not in (
+        "doc_number", "doc_date", "amount")}}
+    (doc,) = mirtle_py.parse(mirtle.write_documents([by_key])).documents
+    assert (doc.doc_number, doc.doc_date, doc.amount) == ("1", "2024-03-05", "10")
+
+
+@pytest.mark.parametrize("changes, error, words", [
+    ({"doc_number": None}, ValueError, "document 1: missing required field 'doc_number'"),
+    ({"sum": "1"}, ValueError, "document 1: unknown field 'sum'"),
+    ({"Номер": "2"}, ValueError, "document 1: field 'doc_number' given twice"),
+    ({"amount": 1.5}, TypeError, "document 1, field 'amount': expected decimal.Decimal"),
+    ({"amount": "1,50"}, ValueError, "document 1, field 'amount'"),
+    ({"amount": Decimal("NaN")}, ValueError, "document 1, field 'amount'"),
+    ({"amount": Decimal("1e-29")}, ValueError, "more than 28 decimal places"),
+    ({"amount": Decimal(2**96)}, ValueError, "too large"),
+    ({"doc_date": "31.02.2024"}, ValueError, "document 1, field 'doc_date'"),
+    ({"doc_date": datetime.datetime(2024, 1, 1)}, TypeError, "document 1, field 'doc_date'"),
+    ({"purpose": 5}, TypeError, "document 1, field 'purpose': expected str"),
+    ({"purpose": "две\nстроки"}, mirtle.WriteError, "document 1, field 'purpose'"),
+    ({"purpose": " пробел"}, mirtle.WriteError, "document 1, field 'purpose'"),
+    ({"payee": "100 ₽"}, mirtle.WriteError, "document 1, field 'payee'"),
+], ids=["missing", "unknown", "twice", "float amount", "comma amount", "NaN", "scale", "too large", "bad date",
+        "datetime", "int text", "line feed", "space", "no windows-1251 form"])
+def test_bad_documents_name_their_position_and_field(changes, error, words):
+    with pytest.raises(error) as info:
+        mirtle.write_documents([ORDER, {**ORDER, **changes}])
+    assert str(info.value).startswith(words) or words in str(info.value)
+
+
+def test_the_rouble_sign_is_written_in_utf8():
+    (doc,) = mirtle_py.parse(mirtle.write_documents([{**ORDER, "payee": "100 ₽"}], encoding="utf-8")).documents
+    assert doc.payee == "100 ₽"
+
+
+def test_a_negative_zero_is_written_as_zero():
+    (doc,) = mirtle_py.parse(mirtle.write_documents([{**ORDER, "amount": Decimal("-0.00")}])).documents
+    assert doc.amount == "0.00"
