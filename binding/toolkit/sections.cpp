@@ -260,11 +260,11 @@ constinit mirtle_py::OnceSlot sections_slot, section_slot;
 }  // namespace
 
 PyTypeObject* sections_type() {
-  return reinterpret_cast<PyTypeObject*>(sections_slot.get([] { return create_type(&sections_spec); }));
+  return reinterpret_cast<PyTypeObject*>(sections_slot.get([]() noexcept { return create_type(&sections_spec); }));
 }
 
 PyTypeObject* section_type() {
-  return reinterpret_cast<PyTypeObject*>(section_slot.get([] { return create_type(&section_spec); }));
+  return reinterpret_cast<PyTypeObject*>(section_slot.get([]() noexcept { return create_type(&section_spec); }));
 }
 
 SectionsView sections_view(PyObject* sections) noexcept {

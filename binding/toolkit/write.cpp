@@ -244,7 +244,7 @@ bool raw_statement_from(PyObject* header, PyObject* sections, mirtle::RawStateme
   return true;
 }
 
-PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) {
+PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) noexcept {
   PyObject* type = PyObject_GetAttrString(module, name);
   if (type == nullptr) return nullptr;
   if (PyType_Check(type) && reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize) return type;
@@ -267,12 +267,12 @@ const char* kind_name(mirtle::FieldKind kind) {
 }  // namespace
 
 bool adopt_result_types(PyObject* module) {
-  return account_slot.get([&] { return adopted_type(module, "Account", mirtle_py::account_basicsize()); }) &&
-         document_slot.get([&] { return adopted_type(module, "Document", mirtle_py::document_basicsize()); });
+  return account_slot.get([&]() noexcept { return adopted_type(module, "Account", mirtle_py::account_basicsize()); }) &&
+         document_slot.get([&]() noexcept { return adopted_type(module, "Document", mirtle_py::document_basicsize()); });
 }
 
 PyObject* write_error_type() {
-  return write_error_slot.get([] {
+  return write_error_slot.get([]() noexcept {
     return PyErr_NewExceptionWithDoc(
         "mirtle.WriteError",
         "A statement that cannot be written faithfully: a reader would not give it back as it is.\n\n"
