@@ -17,8 +17,9 @@ from typing import TYPE_CHECKING
 from mirtle.tables import documents_table, require
 
 if TYPE_CHECKING:
-    import dask.dataframe
-    import pandas
+    # pandas ships no types; Dask's own name the frame class by its module.
+    import pandas as _pandas  # type: ignore[import-untyped, unused-ignore]
+    from dask.dataframe.core import DataFrame as _DataFrame
 
 __all__ = ["read_documents"]
 
@@ -27,7 +28,7 @@ _EMPTY_STATEMENT = ("1CClientBankExchange\nСекцияРасчСчет\nРас�
                     "НачальныйОстаток=0\nКонецРасчСчет\nКонецФайла\n").encode()
 
 
-def read_documents(paths: Iterable[str | os.PathLike[str]]) -> dask.dataframe.DataFrame:
+def read_documents(paths: Iterable[str | os.PathLike[str]]) -> _DataFrame:
     """The documents of the statements at ``paths``, one partition per file,
     in the order given; the columns are those of ``documents_table``.
     """
@@ -40,9 +41,10 @@ def read_documents(paths: Iterable[str | os.PathLike[str]]) -> dask.dataframe.Da
     # Dask would turn every object column into strings, Decimal amounts and
     # dates included: the partitions keep the types to_pandas() gives.
     with dask.config.set({"dataframe.convert-string": False}):
-        return dd.from_map(_documents_frame, names, meta=meta, label="read-documents",
-                           enforce_metadata=False)
+        frame: _DataFrame = dd.from_map(_documents_frame, names, meta=meta, label="read-documents",
+                                       enforce_metadata=False)
+    return frame
 
 
-def _documents_frame(path: str) -> pandas.DataFrame:
+def _documents_frame(path: str) -> _pandas.DataFrame:
     return documents_table(path).to_pandas()

@@ -35,11 +35,11 @@ from mirtle._read import Hook
 from mirtle._source import Source, read_source
 
 if TYPE_CHECKING:
-    import pyarrow
+    import pyarrow as _pyarrow  # type: ignore[import-untyped, unused-ignore]  # pyarrow ships no types
 
 __all__ = ["documents_table", "intervals_table"]
 
-def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> pyarrow.Table:
+def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pyarrow.Table:
     """The statement's documents, one row per built document, in file order.
 
     Columns: the 53 attributes of ``mirtle_py.Document`` in its order, then
@@ -50,7 +50,7 @@ def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> pyar
     return pa.table(_tables.documents(read_source(source), hooks))
 
 
-def intervals_table(source: Source, hooks: Sequence[Hook] | None = None) -> pyarrow.Table:
+def intervals_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pyarrow.Table:
     """The statement's balance intervals: ``account``, then the six fields of
     ``mirtle_py.Interval``.  Rows follow ``Statement.accounts``: accounts in
     order of their first section, each one's intervals sorted by start date,
