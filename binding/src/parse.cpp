@@ -20,7 +20,8 @@ constexpr Signature kParseSignature{"parse", kParams, 1};
 // A reported length only sizes the first allocation; iteration decides.
 constexpr Py_ssize_t kMaxHooksHint = 1024;
 
-// The hooks in iteration order, or false with the error set.
+}  // namespace
+
 bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out) {
   if (PyUnicode_Check(hooks)) {
     PyErr_SetString(PyExc_TypeError, "hooks must be a sequence of callables, not str");
@@ -47,6 +48,8 @@ bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out) {
     out.emplace_back(std::move(owned));  // released by `owned` if this throws
   }
 }
+
+namespace {
 
 // The statement's bytes: a str's own UTF-8 buffer, or a bytes object's.
 std::optional<std::string_view> statement_bytes(PyObject* statement) {

@@ -523,6 +523,7 @@ PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 
 // Written once, just before the SectionType type is published; each holds
 // a strong reference that is never released.
 constinit std::array<std::atomic<PyObject*>, 2> section_values{};
+constexpr const char* kSectionNames[2] = {"Document", "Account"};
 
 // The type and both of its values, all complete before anyone sees them.
 // A failure anywhere publishes nothing, so a later import starts afresh.
@@ -530,14 +531,36 @@ PyObject* create_section_type() noexcept {
   Ref type = Ref::steal(create_type(&section_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-  constexpr const char* kNames[2] = {"Document", "Account"};
   std::array<Ref, 2> values;
   for (std::uint8_t value = 0; value < 2; ++value) {
     auto* obj = alloc_plain<SectionTypeObject>(tp);
     if (obj == nullptr) return nullptr;
     obj->value = value;
     values[value] = Ref::steal(reinterpret_cast<PyObject*>(obj));
-    if (!set_type_attr(tp, kNames[value], values[value].get())) return nullptr;
+    if (!set_type_attr(tp, kSectionNames[value], values[value].get())) return nullptr;
+  }
+  for (std::uint8_t value = 0; value < 2; ++value)
+    section_values[value].store(values[value].release(), std::memory_order_relaxed);
+  return type.release();
+}
+
+// The SectionType of an imported mirtle_py (a new reference), its values
+// recorded as this copy's own; the type keeps them alive for the rest of the
+// process.
+PyObject* adopted_section_type(PyObject* module) noexcept {
+  Ref type = Ref::steal(PyObject_GetAttrString(module, "SectionType"));
+  if (!type) return nullptr;
+  auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+  bool fits = PyType_Check(type.get()) && tp->tp_basicsize == static_cast<Py_ssize_t>(sizeof(SectionTypeObject));
+  std::array<Ref, 2> values;
+  for (std::uint8_t value = 0; fits && value < 2; ++value) {
+    values[value] = Ref::steal(PyObject_GetAttrString(type.get(), kSectionNames[value]));
+    if (!values[value]) return nullptr;
+    fits = Py_TYPE(values[value].get()) == tp;
+  }
+  if (!fits) {
+    PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the class this module was built with");
+    return nullptr;
   }
   for (std::uint8_t value = 0; value < 2; ++value)
     section_values[value].store(values[value].release(), std::memory_order_relaxed);
@@ -547,6 +570,10 @@ PyObject* create_section_type() noexcept {
 constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, section_slot;
 
 }  // namespace
+
+bool adopt_section_type(PyObject* module) {
+  return section_slot.get([module]() noexcept { return adopted_section_type(module); }) != nullptr;
+}
 
 PyTypeObject* interval_type() {
   return reinterpret_cast<PyTypeObject*>(interval_slot.get([]() noexcept { return create_type(&interval_spec, false); }));

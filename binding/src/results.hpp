@@ -18,6 +18,12 @@ PyTypeObject* section_type_type();
 // The one SectionType object of `kind` (borrowed), or nullptr with an error.
 PyObject* section_type_value(mirtle::SectionType kind);
 
+// Takes the SectionType of `module` (an imported mirtle_py) and its two
+// values as this copy's own, so that hooks called by another extension
+// module see the very same objects.  Call before any other use; false with
+// an error set.
+bool adopt_section_type(PyObject* module);
+
 // New result objects (new references, or nullptr with an error set); the
 // records are moved in, texts stay UTF-8 until read.
 PyObject* new_account(mirtle::Account&& account);

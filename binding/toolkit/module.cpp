@@ -8,6 +8,7 @@
 #include "errors.hpp"
 #include "py.hpp"
 #include "sections.hpp"
+#include "shared_types.hpp"
 #include "write.hpp"
 
 namespace mirtle_toolkit {
@@ -64,7 +65,7 @@ bool add_type(PyObject* module, const char* name, PyTypeObject* type) {
 
 int exec_module(PyObject* module) {
   Ref mirtle_py_module = Ref::steal(PyImport_ImportModule("mirtle_py"));
-  if (!mirtle_py_module || !mirtle_py::adopt_error_types(mirtle_py_module.get())) return -1;
+  if (!mirtle_py_module || !mirtle_py::adopt_shared_types(mirtle_py_module.get())) return -1;
   if (!adopt_result_types(mirtle_py_module.get())) return -1;
   if (!add_type(module, "Sections", sections_type()) || !add_type(module, "Section", section_type())) return -1;
   PyObject* write_error = write_error_type();  // borrowed

@@ -11,16 +11,10 @@
 
 namespace mirtle_cli {
 
-// Where an attribute's value comes from: a text field, or a typed one.
-enum class DocValue : std::uint8_t { Text, DocDate, Amount, OutcomeDate, IncomeDate };
+using mirtle::DocAttribute;
 
-struct DocAttribute {
-  std::string_view name;
-  DocValue value;
-  mirtle::DocField field;  // for DocValue::Text
-};
-
-extern const std::array<DocAttribute, mirtle::kDocFieldCount> kDocAttributes;
+// The 53 attributes in the order the Python module's Document class shows them.
+inline const std::array<DocAttribute, mirtle::kDocFieldCount>& kDocAttributes = mirtle::document_attributes();
 
 inline constexpr std::array<std::string_view, 6> kIntervalAttributes = {
     "date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense",

@@ -67,6 +67,17 @@ const std::array<DocFieldInfo, kDocFieldCount>& document_fields() noexcept;
 // The field of a statement key (exact bytes), or nullopt for other keys.
 std::optional<DocField> find_document_field(std::string_view key) noexcept;
 
+// A field's name as callers see it: the Python module's Document attributes,
+// the tool's JSON members and CSV columns.
+struct DocAttribute {
+  std::string_view name;
+  DocField field;
+};
+
+// The 53 attributes in the order callers show them, which differs from the
+// record's.  Does not allocate.
+const std::array<DocAttribute, kDocFieldCount>& document_attributes() noexcept;
+
 // --- statements, sections, errors -------------------------------------------
 
 enum class Encoding : std::uint8_t { CP1251 = 0, UTF8 = 1 };

@@ -1,0 +1,319 @@
+#include "table.hpp"
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <new>
+#include <utility>
+
+namespace mirtle_tables {
+namespace {
+
+constexpr std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) noexcept {
+  // Counts in 400-year eras from 0000-03-01, so that the leap day ends a year.
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+static_assert(days_from_civil(1970, 1, 1) == 0);
+static_assert(days_from_civil(2000, 3, 1) == 11017);
+static_assert(days_from_civil(0, 1, 1) == -719528);
+// Every date the reader accepts (years -262143..262142) fits date32, so no
+// date is ever refused or wrapped.
+static_assert(days_from_civil(-262143, 1, 1) >= INT32_MIN);
+static_assert(days_from_civil(262142, 12, 31) <= INT32_MAX);
+
+constexpr int kDecimalPrecision = 38;
+
+constexpr Int128 power_of_ten(unsigned k) noexcept {
+  Int128 p = 1;
+  while (k-- > 0) p *= 10;
+  return p;
+}
+constexpr Int128 kDecimalMax = power_of_ten(kDecimalPrecision) - 1;
+// A mantissa below 2^96 (about 7.9e28) times 10^9 stays below 10^38; larger
+// factors are checked row by row.
+constexpr unsigned kUncheckedRescale = 9;
+static_assert((((Int128{1} << 96) - 1) * power_of_ten(kUncheckedRescale)) <= kDecimalMax);
+
+Int128 unscaled(const mirtle::Decimal& amount) noexcept {
+  const Int128 magnitude = (Int128{amount.hi} << 64) | Int128{amount.lo};
+  return amount.negative ? -magnitude : magnitude;
+}
+
+// Rescales one column's amounts by `scale` minus each row's own; returns
+// the first row that overflows, or -1.
+std::int64_t rescale(Column& column, std::uint8_t scale) noexcept {
+  for (std::size_t row = 0; row < column.amounts.size(); ++row) {
+    const unsigned k = scale - column.scales[row];
+    if (k == 0) continue;
+    Int128& value = column.amounts[row];
+    const Int128 factor = power_of_ten(k);
+    if (k > kUncheckedRescale && (value > kDecimalMax / factor || value < -(kDecimalMax / factor)))
+      return static_cast<std::int64_t>(row);
+    value *= factor;
+  }
+  return -1;
+}
+
+// --- export through the C data interface -----------------------------------
+
+std::string format_of(ColumnKind kind, std::uint8_t scale) {
+  switch (kind) {
+    case ColumnKind::Text:
+      return "u";
+    case ColumnKind::Date:
+      return "tdD";
+    case ColumnKind::Amount:
+      return "d:" + std::to_string(kDecimalPrecision) + "," + std::to_string(scale);
+    case ColumnKind::Integer:
+      return "l";
+  }
+  return {};
+}
+
+// A schema's own data: its format text and its children.
+// Children a consumer moved out are marked released and left alone.
+struct SchemaData {
+  std::string format;
+  std::vector<ArrowSchema> children;  // value-initialised: released until filled
+  std::vector<ArrowSchema*> child_pointers;
+
+  ~SchemaData() {
+    for (ArrowSchema& child : children)
+      if (child.release != nullptr) child.release(&child);
+  }
+};
+
+void release_schema(ArrowSchema* schema) noexcept {
+  delete static_cast<SchemaData*>(schema->private_data);
+  schema->release = nullptr;
+}
+
+// Fills `out`, taking over `data`; its children must be filled already.
+void fill_schema(ArrowSchema* out, std::unique_ptr<SchemaData> data, const char* name, std::int64_t flags) {
+  for (ArrowSchema& child : data->children) data->child_pointers.push_back(&child);
+  *out = ArrowSchema{};
+  out->format = data->format.c_str();
+  out->name = name;
+  out->flags = flags;
+  out->n_children = static_cast<std::int64_t>(data->children.size());
+  out->children = data->child_pointers.empty() ? nullptr : data->child_pointers.data();
+  out->release = release_schema;
+  out->private_data = data.release();
+}
+
+// An array's own data: the buffer list, its children, and a share of the
+// table that owns the buffers, so each array can outlive the others.
+struct ArrayData {
+  std::shared_ptr<const Table> table;
+  std::array<const void*, 3> buffers{};
+  std::vector<ArrowArray> children;  // value-initialised: released until filled
+  std::vector<ArrowArray*> child_pointers;
+
+  ~ArrayData() {
+    for (ArrowArray& child : children)
+      if (child.release != nullptr) child.release(&child);
+  }
+};
+
+void release_array(ArrowArray* array) noexcept {
+  delete static_cast<ArrayData*>(array->private_data);
+  array->release = nullptr;
+}
+
+void fill_array(ArrowArray* out, std::unique_ptr<ArrayData> data, std::int64_t length,
+                std::int64_t null_count, std::int64_t n_buffers) {
+  for (ArrowArray& child : data->children) data->child_pointers.push_back(&child);
+  *out = ArrowArray{};
+  out->length = length;
+  out->null_count = null_count;
+  out->n_buffers = n_buffers;
+  out->n_children = static_cast<std::int64_t>(data->children.size());
+  out->buffers = data->buffers.data();
+  out->children = data->child_pointers.empty() ? nullptr : data->child_pointers.data();
+  out->release = release_array;
+  out->private_data = data.release();
+}
+
+void export_column(const std::shared_ptr<const Table>& table, const Column& column, ColumnKind kind,
+                   std::int64_t rows, ArrowArray* out) {
+  auto data = std::make_unique<ArrayData>();
+  data->table = table;
+  // A column without nulls needs no validity buffer.
+  data->buffers[0] = column.null_count == 0 ? nullptr : column.validity.data();
+  std::int64_t n_buffers = 2;
+  switch (kind) {
+    case ColumnKind::Text:
+      data->buffers[1] = column.offsets.data();
+      data->buffers[2] = column.bytes.data();
+      n_buffers = 3;
+      break;
+    case ColumnKind::Date:
+      data->buffers[1] = column.days.data();
+      break;
+    case ColumnKind::Amount:
+      data->buffers[1] = column.amounts.data();
+      break;
+    case ColumnKind::Integer:
+      data->buffers[1] = column.integers.data();
+      break;
+  }
+  fill_array(out, std::move(data), rows, column.null_count, n_buffers);
+}
+
+void export_batch(const std::shared_ptr<const Table>& table, std::size_t index, ArrowArray* out) {
+  const Batch& batch = table->batches()[index];
+  const std::span<const ColumnSpec> specs = table->specs();
+  auto data = std::make_unique<ArrayData>();
+  data->table = table;
+  data->children.resize(specs.size());
+  for (std::size_t i = 0; i < specs.size(); ++i)
+    export_column(table, batch.column(i), specs[i].kind, batch.rows(), &data->children[i]);
+  fill_array(out, std::move(data), batch.rows(), 0, 1);
+}
+
+struct StreamData {
+  std::shared_ptr<const Table> table;
+  std::size_t next_batch = 0;
+};
+
+int stream_get_schema(ArrowArrayStream* stream, ArrowSchema* out) noexcept {
+  try {
+    export_schema(*static_cast<StreamData*>(stream->private_data)->table, out);
+    return 0;
+  } catch (...) {
+    return ENOMEM;
+  }
+}
+
+int stream_get_next(ArrowArrayStream* stream, ArrowArray* out) noexcept {
+  auto* data = static_cast<StreamData*>(stream->private_data);
+  if (data->next_batch == data->table->batches().size()) {
+    *out = ArrowArray{};  // released: the end of the stream
+    return 0;
+  }
+  try {
+    export_batch(data->table, data->next_batch, out);
+  } catch (...) {
+    return ENOMEM;
+  }
+  ++data->next_batch;
+  return 0;
+}
+
+const char* stream_last_error(ArrowArrayStream*) noexcept { return "out of memory"; }
+
+void stream_release(ArrowArrayStream* stream) noexcept {
+  delete static_cast<StreamData*>(stream->private_data);
+  stream->release = nullptr;
+}
+
+}  // namespace
+
+std::int32_t days_since_epoch(const mirtle::Date& date) noexcept {
+  return static_cast<std::int32_t>(days_from_civil(date.year, date.month, date.day));
+}
+
+std::string decimal_type_name(std::uint8_t scale) {
+  return "decimal128(" + std::to_string(kDecimalPrecision) + ", " + std::to_string(scale) + ")";
+}
+
+// --- rows --------------------------------------------------------------------
+
+Batch::Batch(std::span<const ColumnSpec> specs) : columns_(specs.size()) {
+  for (std::size_t i = 0; i < specs.size(); ++i)
+    if (specs[i].kind == ColumnKind::Text) columns_[i].offsets.push_back(0);
+}
+
+void Batch::mark(Column& column, bool present) {
+  const auto bit = static_cast<unsigned>(rows_ & 7);
+  if (bit == 0) column.validity.push_back(0);
+  if (present) {
+    column.validity.back() = static_cast<std::uint8_t>(column.validity.back() | (1u << bit));
+  } else {
+    ++column.null_count;
+  }
+}
+
+void Batch::text(std::size_t index, std::optional<std::string_view> value) {
+  Column& column = columns_[index];
+  mark(column, value.has_value());
+  if (value) {
+    column.bytes.append(*value);
+    text_bytes_ += value->size();
+  }
+  column.offsets.push_back(static_cast<std::int32_t>(column.bytes.size()));
+}
+
+void Batch::date(std::size_t index, const std::optional<mirtle::Date>& value) {
+  Column& column = columns_[index];
+  mark(column, value.has_value());
+  column.days.push_back(value ? days_since_epoch(*value) : 0);
+}
+
+void Batch::amount(std::size_t index, const std::optional<mirtle::Decimal>& value) {
+  Column& column = columns_[index];
+  mark(column, value.has_value());
+  column.amounts.push_back(value ? unscaled(*value) : 0);
+  column.scales.push_back(value ? value->scale : 0);
+}
+
+void Batch::integer(std::size_t index, std::int64_t value) {
+  Column& column = columns_[index];
+  mark(column, true);
+  column.integers.push_back(value);
+}
+
+Batch& Table::row_batch(std::size_t row_text_bytes) {
+  if (row_text_bytes > kMaxRowTextBytes) throw TableError("texts too long for one table row");
+  if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes)
+    batches_.emplace_back(specs_);
+  return batches_.back();
+}
+
+std::optional<Table::RowRef> Table::finish() {
+  for (const Batch& batch : batches_)
+    for (std::size_t i = 0; i < specs_.size(); ++i)
+      for (std::uint8_t s : batch.column(i).scales) scale_ = s > scale_ ? s : scale_;
+  for (std::size_t b = 0; b < batches_.size(); ++b)
+    for (std::size_t i = 0; i < specs_.size(); ++i) {
+      Column& column = batches_[b].column(i);
+      if (specs_[i].kind != ColumnKind::Amount) continue;
+      const std::int64_t row = rescale(column, scale_);
+      if (row >= 0) return RowRef{b, row};
+      column.scales = {};  // no longer needed
+    }
+  return std::nullopt;
+}
+
+void export_schema(const Table& table, ArrowSchema* out) {
+  const std::span<const ColumnSpec> specs = table.specs();
+  auto data = std::make_unique<SchemaData>();
+  data->format = "+s";
+  data->children.resize(specs.size());
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    auto child = std::make_unique<SchemaData>();
+    child->format = format_of(specs[i].kind, table.scale());
+    fill_schema(&data->children[i], std::move(child), specs[i].name,
+                specs[i].nullable ? ARROW_FLAG_NULLABLE : 0);
+  }
+  fill_schema(out, std::move(data), "", 0);
+}
+
+void export_stream(std::shared_ptr<const Table> table, ArrowArrayStream* out) {
+  auto data = std::make_unique<StreamData>();
+  data->table = std::move(table);
+  *out = ArrowArrayStream{};
+  out->get_schema = stream_get_schema;
+  out->get_next = stream_get_next;
+  out->get_last_error = stream_last_error;
+  out->release = stream_release;
+  out->private_data = data.release();
+}
+
+}  // namespace mirtle_tables
