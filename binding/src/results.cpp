@@ -260,95 +260,29 @@ struct DocumentObject {
   mirtle::Document record;
 };
 
-// Which value a Document property shows: a text field of the record, or one
-// of its four typed fields.
-enum class DocValue : std::uint8_t { Text, DocDate, Amount, OutcomeDate, IncomeDate };
-
-struct DocProperty {
-  const char* name;
-  DocValue value;
-  DocField field;  // for DocValue::Text
-};
-
-// The class's own attribute order, which differs from the record's.
-constexpr std::array<DocProperty, mirtle::kDocFieldCount> kDocProperties = {{
-    {"doc_number", DocValue::Text, DocField::Number},
-    {"doc_type", DocValue::Text, DocField::Type},
-    {"doc_date", DocValue::DocDate, DocField::Date},
-    {"amount", DocValue::Amount, DocField::Amount},
-    {"purpose", DocValue::Text, DocField::Purpose},
-    {"payment_type", DocValue::Text, DocField::PaymentType},
-    {"ordering", DocValue::Text, DocField::Ordering},
-    {"counterparty_inn", DocValue::Text, DocField::PayerInn},
-    {"counterparty_kpp", DocValue::Text, DocField::PayerKpp},
-    {"counterparty_bic", DocValue::Text, DocField::PayerBic},
-    {"counterparty_bank1", DocValue::Text, DocField::PayerBank1},
-    {"counterparty_account", DocValue::Text, DocField::PayerAccount},
-    {"counterparty", DocValue::Text, DocField::Payer},
-    {"counterparty_1", DocValue::Text, DocField::Payer1},
-    {"counterparty_ras_account", DocValue::Text, DocField::PayerRasAccount},
-    {"counterparty_cor_account", DocValue::Text, DocField::PayerCorAccount},
-    {"outcome_date", DocValue::OutcomeDate, DocField::OutcomeDate},
-    {"payee_inn", DocValue::Text, DocField::PayeeInn},
-    {"payee", DocValue::Text, DocField::Payee},
-    {"payee_account", DocValue::Text, DocField::PayeeAccount},
-    {"payee_kpp", DocValue::Text, DocField::PayeeKpp},
-    {"payee_bic", DocValue::Text, DocField::PayeeBic},
-    {"payee_bank1", DocValue::Text, DocField::PayeeBank1},
-    {"payee_ras_account", DocValue::Text, DocField::PayeeRasAccount},
-    {"payee_cor_account", DocValue::Text, DocField::PayeeCorAccount},
-    {"income_date", DocValue::IncomeDate, DocField::IncomeDate},
-    {"counterparty_2", DocValue::Text, DocField::Payer2},
-    {"counterparty_3", DocValue::Text, DocField::Payer3},
-    {"counterparty_4", DocValue::Text, DocField::Payer4},
-    {"counterparty_bank2", DocValue::Text, DocField::PayerBank2},
-    {"payee_1", DocValue::Text, DocField::Payee1},
-    {"payee_2", DocValue::Text, DocField::Payee2},
-    {"payee_3", DocValue::Text, DocField::Payee3},
-    {"payee_4", DocValue::Text, DocField::Payee4},
-    {"payee_bank2", DocValue::Text, DocField::PayeeBank2},
-    {"payment_kind", DocValue::Text, DocField::PaymentKind},
-    {"payment_deadline", DocValue::Text, DocField::PaymentDeadline},
-    {"uin", DocValue::Text, DocField::Uin},
-    {"purpose_code", DocValue::Text, DocField::PurposeCode},
-    {"purpose_1", DocValue::Text, DocField::Purpose1},
-    {"purpose_2", DocValue::Text, DocField::Purpose2},
-    {"purpose_3", DocValue::Text, DocField::Purpose3},
-    {"purpose_4", DocValue::Text, DocField::Purpose4},
-    {"purpose_5", DocValue::Text, DocField::Purpose5},
-    {"purpose_6", DocValue::Text, DocField::Purpose6},
-    {"compiler_status", DocValue::Text, DocField::CompilerStatus},
-    {"kbk", DocValue::Text, DocField::Kbk},
-    {"okato", DocValue::Text, DocField::Okato},
-    {"tax_basis", DocValue::Text, DocField::TaxBasis},
-    {"tax_period", DocValue::Text, DocField::TaxPeriod},
-    {"tax_number", DocValue::Text, DocField::TaxNumber},
-    {"tax_date", DocValue::Text, DocField::TaxDate},
-    {"tax_type", DocValue::Text, DocField::TaxType},
-}};
 
 PyObject* document_get(PyObject* self, void* closure) {
   const mirtle::Document& r = reinterpret_cast<DocumentObject*>(self)->record;
-  const auto& property = *static_cast<const DocProperty*>(closure);
-  switch (property.value) {
-    case DocValue::Text: {
-      const std::optional<std::string_view> text = r.text(property.field);
+  const auto& attribute = *static_cast<const mirtle::DocAttribute*>(closure);
+  switch (attribute.field) {
+    case DocField::Date: return date_str(r.doc_date);
+    case DocField::Amount: return amount_str(r.amount);
+    case DocField::OutcomeDate: return optional_str(r.outcome_date, date_str);
+    case DocField::IncomeDate: return optional_str(r.income_date, date_str);
+    default: {
+      const std::optional<std::string_view> text = r.text(attribute.field);
       if (!text) Py_RETURN_NONE;
       return new_str(*text);
     }
-    case DocValue::DocDate: return date_str(r.doc_date);
-    case DocValue::Amount: return amount_str(r.amount);
-    case DocValue::OutcomeDate: return optional_str(r.outcome_date, date_str);
-    case DocValue::IncomeDate: return optional_str(r.income_date, date_str);
   }
-  return internal_error_if_unset();
 }
 
 constexpr auto make_document_getset() {
   std::array<PyGetSetDef, mirtle::kDocFieldCount + 1> table{};
-  for (std::size_t i = 0; i < kDocProperties.size(); ++i) {
-    table[i] = {kDocProperties[i].name, document_get, nullptr, nullptr,
-                const_cast<DocProperty*>(&kDocProperties[i])};
+  // The class's attribute order, which differs from the record's.
+  for (std::size_t i = 0; i < mirtle::kDocumentAttributes.size(); ++i) {
+    const mirtle::DocAttribute& attribute = mirtle::kDocumentAttributes[i];
+    table[i] = {attribute.name.data(), document_get, nullptr, nullptr, const_cast<mirtle::DocAttribute*>(&attribute)};
   }
   return table;
 }
@@ -617,8 +551,8 @@ const mirtle::Account& account_record(PyObject* account) noexcept {
   return reinterpret_cast<AccountObject*>(account)->record;
 }
 const char* document_attribute_name(mirtle::DocField field) noexcept {
-  for (const DocProperty& property : kDocProperties)
-    if (property.field == field) return property.name;
+  for (const mirtle::DocAttribute& attribute : mirtle::kDocumentAttributes)
+    if (attribute.field == field) return attribute.name.data();
   return "";
 }
 Py_ssize_t document_basicsize() noexcept { return sizeof(DocumentObject); }

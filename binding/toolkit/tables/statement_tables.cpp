@@ -11,80 +11,39 @@ namespace {
 using mirtle::DocField;
 using Kind = ColumnKind;
 
-struct DocumentColumn {
-  ColumnSpec spec;
-  DocField field;
-};
+// The columns follow mirtle_py.Document's attributes, then the closing line.
+constexpr std::size_t kLinenoColumn = mirtle::kDocFieldCount;
+using DocumentSpecs = std::array<ColumnSpec, mirtle::kDocFieldCount + 1>;
 
-// The attribute order of mirtle_py.Document, which differs in places from
-// the record's own field order; the two meet by field.
-constexpr std::array<DocumentColumn, mirtle::kDocFieldCount> kDocumentColumns = {{
-    {{"doc_number", Kind::Text, false}, DocField::Number},
-    {{"doc_type", Kind::Text, false}, DocField::Type},
-    {{"doc_date", Kind::Date, false}, DocField::Date},
-    {{"amount", Kind::Amount, false}, DocField::Amount},
-    {{"purpose", Kind::Text, false}, DocField::Purpose},
-    {{"payment_type", Kind::Text, true}, DocField::PaymentType},
-    {{"ordering", Kind::Text, true}, DocField::Ordering},
-    {{"counterparty_inn", Kind::Text, false}, DocField::PayerInn},
-    {{"counterparty_kpp", Kind::Text, true}, DocField::PayerKpp},
-    {{"counterparty_bic", Kind::Text, false}, DocField::PayerBic},
-    {{"counterparty_bank1", Kind::Text, false}, DocField::PayerBank1},
-    {{"counterparty_account", Kind::Text, false}, DocField::PayerAccount},
-    {{"counterparty", Kind::Text, true}, DocField::Payer},
-    {{"counterparty_1", Kind::Text, true}, DocField::Payer1},
-    {{"counterparty_ras_account", Kind::Text, true}, DocField::PayerRasAccount},
-    {{"counterparty_cor_account", Kind::Text, true}, DocField::PayerCorAccount},
-    {{"outcome_date", Kind::Date, true}, DocField::OutcomeDate},
-    {{"payee_inn", Kind::Text, false}, DocField::PayeeInn},
-    {{"payee", Kind::Text, true}, DocField::Payee},
-    {{"payee_account", Kind::Text, false}, DocField::PayeeAccount},
-    {{"payee_kpp", Kind::Text, true}, DocField::PayeeKpp},
-    {{"payee_bic", Kind::Text, false}, DocField::PayeeBic},
-    {{"payee_bank1", Kind::Text, false}, DocField::PayeeBank1},
-    {{"payee_ras_account", Kind::Text, true}, DocField::PayeeRasAccount},
-    {{"payee_cor_account", Kind::Text, true}, DocField::PayeeCorAccount},
-    {{"income_date", Kind::Date, true}, DocField::IncomeDate},
-    {{"counterparty_2", Kind::Text, true}, DocField::Payer2},
-    {{"counterparty_3", Kind::Text, true}, DocField::Payer3},
-    {{"counterparty_4", Kind::Text, true}, DocField::Payer4},
-    {{"counterparty_bank2", Kind::Text, true}, DocField::PayerBank2},
-    {{"payee_1", Kind::Text, true}, DocField::Payee1},
-    {{"payee_2", Kind::Text, true}, DocField::Payee2},
-    {{"payee_3", Kind::Text, true}, DocField::Payee3},
-    {{"payee_4", Kind::Text, true}, DocField::Payee4},
-    {{"payee_bank2", Kind::Text, true}, DocField::PayeeBank2},
-    {{"payment_kind", Kind::Text, true}, DocField::PaymentKind},
-    {{"payment_deadline", Kind::Text, true}, DocField::PaymentDeadline},
-    {{"uin", Kind::Text, true}, DocField::Uin},
-    {{"purpose_code", Kind::Text, true}, DocField::PurposeCode},
-    {{"purpose_1", Kind::Text, true}, DocField::Purpose1},
-    {{"purpose_2", Kind::Text, true}, DocField::Purpose2},
-    {{"purpose_3", Kind::Text, true}, DocField::Purpose3},
-    {{"purpose_4", Kind::Text, true}, DocField::Purpose4},
-    {{"purpose_5", Kind::Text, true}, DocField::Purpose5},
-    {{"purpose_6", Kind::Text, true}, DocField::Purpose6},
-    {{"compiler_status", Kind::Text, true}, DocField::CompilerStatus},
-    {{"kbk", Kind::Text, true}, DocField::Kbk},
-    {{"okato", Kind::Text, true}, DocField::Okato},
-    {{"tax_basis", Kind::Text, true}, DocField::TaxBasis},
-    {{"tax_period", Kind::Text, true}, DocField::TaxPeriod},
-    {{"tax_number", Kind::Text, true}, DocField::TaxNumber},
-    {{"tax_date", Kind::Text, true}, DocField::TaxDate},
-    {{"tax_type", Kind::Text, true}, DocField::TaxType},
-}};
+ColumnKind kind_of(mirtle::FieldKind kind) noexcept {
+  switch (kind) {
+    case mirtle::FieldKind::Date:
+    case mirtle::FieldKind::OptionalDate: return Kind::Date;
+    case mirtle::FieldKind::Amount: return Kind::Amount;
+    case mirtle::FieldKind::Text:
+    case mirtle::FieldKind::OptionalText: break;
+  }
+  return Kind::Text;
+}
 
-constexpr std::size_t kLinenoColumn = kDocumentColumns.size();
-
-constexpr std::array<ColumnSpec, kDocumentColumns.size() + 1> document_specs() {
-  std::array<ColumnSpec, kDocumentColumns.size() + 1> specs{};
-  for (std::size_t i = 0; i < kDocumentColumns.size(); ++i) specs[i] = kDocumentColumns[i].spec;
+DocumentSpecs document_specs() noexcept {
+  DocumentSpecs specs{};
+  for (std::size_t i = 0; i < mirtle::kDocFieldCount; ++i) {
+    const mirtle::DocAttribute& attribute = mirtle::kDocumentAttributes[i];
+    const mirtle::DocFieldInfo& info = mirtle::document_fields()[static_cast<std::size_t>(attribute.field)];
+    const bool optional = info.kind == mirtle::FieldKind::OptionalText || info.kind == mirtle::FieldKind::OptionalDate;
+    specs[i] = {attribute.name.data(), kind_of(info.kind), optional};
+  }
   // The closing line as int64: no file holds 2^63 lines, and signed
   // integers are what data frames and warehouses read without surprise.
   specs[kLinenoColumn] = {"lineno", Kind::Integer, false};
   return specs;
 }
-constexpr auto kDocumentSpecs = document_specs();
+// Built on first use, after the core's tables are initialised.
+const DocumentSpecs& document_spec_table() noexcept {
+  static const DocumentSpecs specs = document_specs();
+  return specs;
+}
 
 constexpr std::array<ColumnSpec, 7> kIntervalSpecs = {{
     {"account", Kind::Text, false},
@@ -98,8 +57,9 @@ constexpr std::array<ColumnSpec, 7> kIntervalSpecs = {{
 
 // The row of `document` at `end_line` into `batch`.
 void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::LineNo end_line) {
-  for (std::size_t i = 0; i < kDocumentColumns.size(); ++i) {
-    switch (kDocumentColumns[i].field) {
+  for (std::size_t i = 0; i < mirtle::kDocFieldCount; ++i) {
+    const DocField field = mirtle::kDocumentAttributes[i].field;
+    switch (field) {
       case DocField::Date:
         batch.date(i, document.doc_date);
         break;
@@ -113,7 +73,7 @@ void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::Li
         batch.amount(i, document.amount);
         break;
       default:
-        batch.text(i, document.text(kDocumentColumns[i].field));
+        batch.text(i, document.text(field));
     }
   }
   batch.integer(kLinenoColumn, static_cast<std::int64_t>(end_line));
@@ -122,9 +82,10 @@ void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::Li
 
 std::size_t text_bytes(const mirtle::Document& document) noexcept {
   std::size_t total = 0;
-  for (const DocumentColumn& column : kDocumentColumns)
-    if (column.spec.kind == Kind::Text)
-      if (const auto text = document.text(column.field)) total += text->size();
+  const DocumentSpecs& specs = document_spec_table();
+  for (std::size_t i = 0; i < mirtle::kDocFieldCount; ++i)
+    if (specs[i].kind == Kind::Text)
+      if (const auto text = document.text(mirtle::kDocumentAttributes[i].field)) total += text->size();
   return total;
 }
 
@@ -140,7 +101,7 @@ std::string amount_overflow(std::string subject, std::uint8_t scale) {
 
 }  // namespace
 
-std::span<const ColumnSpec> document_columns() noexcept { return kDocumentSpecs; }
+std::span<const ColumnSpec> document_columns() noexcept { return document_spec_table(); }
 std::span<const ColumnSpec> interval_columns() noexcept { return kIntervalSpecs; }
 
 void DocumentRows::on_document(mirtle::Document&& document, mirtle::LineNo end_line) {

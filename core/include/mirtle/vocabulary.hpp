@@ -75,8 +75,64 @@ struct DocAttribute {
 };
 
 // The 53 attributes in the order callers show them, which differs from the
-// record's.  Does not allocate.
-const std::array<DocAttribute, kDocFieldCount>& document_attributes() noexcept;
+// record's.  Each name is a NUL-terminated literal.
+inline constexpr std::array<DocAttribute, kDocFieldCount> kDocumentAttributes = {{
+    {"doc_number", DocField::Number},
+    {"doc_type", DocField::Type},
+    {"doc_date", DocField::Date},
+    {"amount", DocField::Amount},
+    {"purpose", DocField::Purpose},
+    {"payment_type", DocField::PaymentType},
+    {"ordering", DocField::Ordering},
+    {"counterparty_inn", DocField::PayerInn},
+    {"counterparty_kpp", DocField::PayerKpp},
+    {"counterparty_bic", DocField::PayerBic},
+    {"counterparty_bank1", DocField::PayerBank1},
+    {"counterparty_account", DocField::PayerAccount},
+    {"counterparty", DocField::Payer},
+    {"counterparty_1", DocField::Payer1},
+    {"counterparty_ras_account", DocField::PayerRasAccount},
+    {"counterparty_cor_account", DocField::PayerCorAccount},
+    {"outcome_date", DocField::OutcomeDate},
+    {"payee_inn", DocField::PayeeInn},
+    {"payee", DocField::Payee},
+    {"payee_account", DocField::PayeeAccount},
+    {"payee_kpp", DocField::PayeeKpp},
+    {"payee_bic", DocField::PayeeBic},
+    {"payee_bank1", DocField::PayeeBank1},
+    {"payee_ras_account", DocField::PayeeRasAccount},
+    {"payee_cor_account", DocField::PayeeCorAccount},
+    {"income_date", DocField::IncomeDate},
+    {"counterparty_2", DocField::Payer2},
+    {"counterparty_3", DocField::Payer3},
+    {"counterparty_4", DocField::Payer4},
+    {"counterparty_bank2", DocField::PayerBank2},
+    {"payee_1", DocField::Payee1},
+    {"payee_2", DocField::Payee2},
+    {"payee_3", DocField::Payee3},
+    {"payee_4", DocField::Payee4},
+    {"payee_bank2", DocField::PayeeBank2},
+    {"payment_kind", DocField::PaymentKind},
+    {"payment_deadline", DocField::PaymentDeadline},
+    {"uin", DocField::Uin},
+    {"purpose_code", DocField::PurposeCode},
+    {"purpose_1", DocField::Purpose1},
+    {"purpose_2", DocField::Purpose2},
+    {"purpose_3", DocField::Purpose3},
+    {"purpose_4", DocField::Purpose4},
+    {"purpose_5", DocField::Purpose5},
+    {"purpose_6", DocField::Purpose6},
+    {"compiler_status", DocField::CompilerStatus},
+    {"kbk", DocField::Kbk},
+    {"okato", DocField::Okato},
+    {"tax_basis", DocField::TaxBasis},
+    {"tax_period", DocField::TaxPeriod},
+    {"tax_number", DocField::TaxNumber},
+    {"tax_date", DocField::TaxDate},
+    {"tax_type", DocField::TaxType},
+}};
+
+inline const std::array<DocAttribute, kDocFieldCount>& document_attributes() noexcept { return kDocumentAttributes; }
 
 // --- statements, sections, errors -------------------------------------------
 
