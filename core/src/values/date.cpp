@@ -3,25 +3,19 @@
 #include <optional>
 
 #include "mirtle/values.hpp"
+#include "values/calendar.hpp"
 #include "text/unicode.hpp"
 
 namespace mirtle {
 
 namespace {
 
-constexpr std::int64_t kMinYear = -262143;
-constexpr std::int64_t kMaxYear = 262142;
+using values::days_in_month;
+using values::kMaxYear;
+using values::kMinYear;
+using values::put_digits;
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-bool is_leap(std::int64_t year) noexcept {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-unsigned days_in_month(std::int64_t year, unsigned month) noexcept {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
-}
 
 // Reads the date left to right; the first failing step names the error.
 class DateReader {
@@ -94,18 +88,6 @@ class DateReader {
   const char* p_;
   const char* end_;
 };
-
-char* put_digits(char* out, std::uint64_t value, int min_width) noexcept {
-  char buf[24];
-  int n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n < min_width) buf[n++] = '0';
-  while (n > 0) *out++ = buf[--n];
-  return out;
-}
 
 }  // namespace
 

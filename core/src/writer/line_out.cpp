@@ -6,6 +6,7 @@
 #include "mirtle/vocabulary.hpp"
 #include "text/decode.hpp"
 #include "text/unicode.hpp"
+#include "values/calendar.hpp"
 
 namespace mirtle::writer {
 
@@ -137,20 +138,6 @@ constexpr std::array<std::string_view, kFixedCount - kDocFieldCount> kOwnTexts =
     keyword::kExchange, keyword::kAccountStart, keyword::kAccountEnd, keyword::kDocumentStart,
     keyword::kDocumentEnd, keyword::kFileEnd,
 };
-
-bool is_leap(std::int64_t year) noexcept { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
-
-char* put_digits(char* out, std::uint64_t value, int min_width) noexcept {
-  char buf[24];
-  int n = 0;
-  do {
-    buf[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n < min_width) buf[n++] = '0';
-  while (n > 0) *out++ = buf[--n];
-  return out;
-}
 
 }  // namespace
 
@@ -290,11 +277,10 @@ std::optional<WriteErrorKind> check_whole_text(const std::string& out, std::size
 }
 
 bool is_valid_date(const Date& date) noexcept {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (date.year < -262143 || date.year > 262142 || date.month < 1 || date.month > 12 || date.day < 1)
+  if (date.year < values::kMinYear || date.year > values::kMaxYear || date.month < 1 || date.month > 12 ||
+      date.day < 1)
     return false;
-  const unsigned days = kDays[date.month - 1] + (date.month == 2 && is_leap(date.year) ? 1 : 0);
-  return date.day <= days;
+  return date.day <= values::days_in_month(date.year, date.month);
 }
 
 bool is_valid_amount(const Decimal& amount) noexcept {
@@ -302,14 +288,14 @@ bool is_valid_amount(const Decimal& amount) noexcept {
 }
 
 std::size_t format_statement_date(const Date& date, char* out) noexcept {
-  char* p = put_digits(out, date.day, 2);
+  char* p = values::put_digits(out, date.day, 2);
   *p++ = '.';
-  p = put_digits(p, date.month, 2);
+  p = values::put_digits(p, date.month, 2);
   *p++ = '.';
   const std::int64_t year = date.year;
   // Four digits are read as they stand; a longer or negative year needs its sign.
   if (year < 0 || year > 9999) *p++ = year < 0 ? '-' : '+';
-  p = put_digits(p, static_cast<std::uint64_t>(year < 0 ? -year : year), 4);
+  p = values::put_digits(p, static_cast<std::uint64_t>(year < 0 ? -year : year), 4);
   return static_cast<std::size_t>(p - out);
 }
 
