@@ -66,4 +66,20 @@ int finish(Output& out) {
   return kFailure;
 }
 
+int write_records(const Input& input, Output& out, Progress& progress, WritingSink& sink) {
+  try {
+    const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
+    progress.done();
+    if (!parsed) {
+      const int written = finish(out);
+      report_parse_error(input.name(), parsed.error());
+      return written == kSuccess ? kFailure : written;
+    }
+    sink.finish();
+  } catch (const OutputStopped&) {
+    progress.done();
+  }
+  return finish(out);
+}
+
 }  // namespace mirtle_cli

@@ -7,6 +7,7 @@
 
 #include "input.hpp"
 #include "mirtle/error.hpp"
+#include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "output.hpp"
 
@@ -44,5 +45,19 @@ bool parse_input(const Input& input, mirtle::Statement& statement);
 // Flushes `out`: kSuccess, or kFailure after complaining about a failed
 // write.  A reader that closed the pipe early is not complained about.
 int finish(Output& out);
+
+class Progress;
+
+// A record sink that writes while the statement is read, and completes its
+// output once the whole statement has been read.
+class WritingSink : public mirtle::RecordSink {
+ public:
+  virtual void finish() {}
+};
+
+// Parses the input into `sink` and returns the exit status.  Output written
+// before a parse error stays (what came before the error is sound) and the
+// error is reported; a sink that throws OutputStopped ends the parse quietly.
+int write_records(const Input& input, Output& out, Progress& progress, WritingSink& sink);
 
 }  // namespace mirtle_cli

@@ -75,7 +75,7 @@ std::size_t account_markers(std::string_view input, mirtle::Encoding encoding) n
 // documents wait in a side buffer until every account section has been
 // seen, then go straight out: a statement whose account sections lead (the
 // usual layout) never holds its documents in memory.
-class StatementJsonSink final : public mirtle::RecordSink {
+class StatementJsonSink final : public WritingSink {
  public:
   StatementJsonSink(Output& out, std::string_view input, Progress& progress)
       : out_(out), input_(input), progress_(progress) {}
@@ -105,7 +105,7 @@ class StatementJsonSink final : public mirtle::RecordSink {
 
   // Completes the object once the parse has succeeded (a statement has at
   // least one section, so on_header has been called).
-  void finish() {
+  void finish() override {
     if (!front_written_) write_front();
     std::string& b = out_.buffer();
     b += "],\"warnings\":[";
@@ -155,7 +155,7 @@ void append_csv_row_end(std::string& out) { out += "\r\n"; }
 // Writes CSV rows while the records stream by: a document row as each
 // document section closes; the intervals, which must be filed in order
 // first, once the statement has been read.
-class CsvSink final : public mirtle::RecordSink {
+class CsvSink final : public WritingSink {
  public:
   CsvSink(Output& out, const CsvOptions& options, const std::string& name, Progress& progress)
       : out_(out), accounts_only_(options.accounts), excel_(options.excel), delimiter_(options.excel ? ';' : ','),
@@ -203,7 +203,7 @@ class CsvSink final : public mirtle::RecordSink {
   }
 
   // Writes the intervals of --accounts once the statement has been read.
-  void finish() {
+  void finish() override {
     if (!accounts_only_) return;
     std::string& b = out_.buffer();
     std::array<ValueScratch, 6> scratch;
@@ -238,15 +238,7 @@ int run_json_statement(const JsonOptions& options) {
   Output out(STDOUT_FILENO, "standard output");
   Progress progress(input.bytes());
   StatementJsonSink sink(out, input.bytes(), progress);
-  const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
-  progress.done();
-  if (!parsed) {
-    const int written = finish(out);
-    report_parse_error(input.name(), parsed.error());
-    return written == kSuccess ? kFailure : written;
-  }
-  sink.finish();
-  return finish(out);
+  return write_records(input, out, progress, sink);
 }
 
 int run_csv(const CsvOptions& options) {
@@ -255,19 +247,7 @@ int run_csv(const CsvOptions& options) {
   Output out(STDOUT_FILENO, "standard output");
   Progress progress(input.bytes());
   CsvSink sink(out, options, input.name(), progress);
-  try {
-    const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
-    progress.done();
-    if (!parsed) {
-      const int written = finish(out);
-      report_parse_error(input.name(), parsed.error());
-      return written == kSuccess ? kFailure : written;
-    }
-  } catch (const OutputStopped&) {
-    return finish(out);
-  }
-  sink.finish();
-  return finish(out);
+  return write_records(input, out, progress, sink);
 }
 
 }  // namespace mirtle_cli

@@ -18,7 +18,7 @@ namespace {
 
 // Writes each document as one JSON line the moment its section closes, so
 // memory stays bounded whatever the statement's size.
-class JsonLinesSink final : public mirtle::RecordSink {
+class JsonLinesSink final : public WritingSink {
  public:
   JsonLinesSink(Output& out, const std::string& name, Progress& progress)
       : out_(out), name_(name), progress_(progress) {}
@@ -50,19 +50,7 @@ int run_json_lines(const JsonOptions& options) {
   Output out(STDOUT_FILENO, "standard output");
   Progress progress(input.bytes());
   JsonLinesSink sink(out, input.name(), progress);
-  try {
-    const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
-    progress.done();
-    if (!parsed) {
-      // What was already written stays: the documents before the error are sound.
-      const int written = finish(out);
-      report_parse_error(input.name(), parsed.error());
-      return written == kSuccess ? kFailure : written;
-    }
-  } catch (const OutputStopped&) {
-    progress.done();
-  }
-  return finish(out);
+  return write_records(input, out, progress, sink);
 }
 
 void append_raw_attribute(std::string& out, mirtle::LineNo lineno, std::string_view key, std::string_view value) {
