@@ -1,7 +1,10 @@
 // Record builders: section attributes in, a record or a typed failure out.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -10,6 +13,7 @@
 #include "mirtle/attrs.hpp"
 #include "mirtle/records.hpp"
 #include "mirtle/result.hpp"
+#include "mirtle/vocabulary.hpp"
 #include "parser/attrs/key_index.hpp"
 
 namespace mirtle {
@@ -37,8 +41,46 @@ std::string message(const BuildFailure& failure);
 // wins; then ДатаНачала and НачальныйОстаток must have occurred, in that order.
 Result<Interval, BuildFailure> build_interval(std::span<const AttributeView> attrs);
 
-// The document of a section; `doc_type` is added as the last pair, under the
-// key СекцияДокумент.
+// A document section's values by field, as views, while the section is
+// read: each key is looked up once, keys of no field are dropped (no field
+// reads them), and a repeated key keeps its first place with its last value,
+// as in the section's attribute list.
+class DocumentFields {
+ public:
+  void set(std::string_view key, std::string_view value) noexcept {
+    if (const std::optional<DocField> field = find_document_field(key)) set(*field, value);
+  }
+  void set(DocField field, std::string_view value) noexcept {
+    const auto f = static_cast<std::size_t>(field);
+    const std::uint64_t bit = std::uint64_t{1} << f;
+    if ((seen_ & bit) == 0) {
+      seen_ |= bit;
+      order_[count_++] = field;
+    }
+    values_[f] = value;
+  }
+  bool has(DocField field) const noexcept { return (seen_ >> static_cast<std::size_t>(field) & 1) != 0; }
+  void clear() noexcept {
+    seen_ = 0;
+    count_ = 0;
+  }
+
+ private:
+  friend Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type);
+  friend class DocumentBuilder;
+
+  std::array<std::string_view, kDocFieldCount> values_;  // set where seen_ says
+  std::array<DocField, kDocFieldCount> order_;           // fields in order of first sight
+  std::uint64_t seen_ = 0;                               // bit f: field f set
+  std::size_t count_ = 0;
+};
+
+// The document of a section.  Values are converted in the order their keys
+// first occurred, and the first failure wins; then `doc_type` is added under
+// the key СекцияДокумент (a failure if that key occurred), then every
+// required field must be there.  `fields` is left holding the type.
+Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type);
+// The same, from a section's attributes: a repeated key fails there.
 Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
                                               std::string_view doc_type);
 

@@ -31,63 +31,76 @@ FieldMasks make_field_masks() noexcept {
 const FieldMasks kMasks = make_field_masks();
 }  // namespace
 
-// Collects one section's values, then copies every text into the record's
-// single buffer: one allocation per document.
+// Converts a section's fields and copies every text into the record's single
+// buffer: one allocation per document.
 class DocumentBuilder {
  public:
-  // False, with `failure` set, when the pair fails the build.
-  bool take(std::string_view key, std::string_view value, BuildFailure& failure) noexcept {
-    const std::optional<DocField> field = find_document_field(key);
-    if (!field) return true;  // keys outside the table are ignored
-    const auto f = static_cast<std::size_t>(*field);
-    if ((set_ >> f & 1) != 0) {
-      failure = BuildFailure::duplicate(fields_[f].key);
+  explicit DocumentBuilder(DocumentFields& fields) noexcept : fields_(fields) {}
+
+  // False, with `failure` set, at the first value that does not convert.
+  bool convert_all(BuildFailure& failure) noexcept {
+    for (std::size_t i = 0; i < fields_.count_; ++i) {
+      const DocField field = fields_.order_[i];
+      if (!convert(field, fields_.values_[static_cast<std::size_t>(field)], failure)) return false;
+    }
+    return true;
+  }
+
+  // Adds the type, last, under its key; then every required field must be there.
+  bool finish(std::string_view doc_type, Document& out, BuildFailure& failure) {
+    if (fields_.has(DocField::Type)) {
+      failure = BuildFailure::duplicate(keyword::kDocumentStart);
       return false;
     }
-    switch (fields_[f].kind) {
+    fields_.set(DocField::Type, doc_type);
+    return store(out, failure);
+  }
+
+  bool convert(DocField field, std::string_view value, BuildFailure& failure) noexcept {
+    switch (info_[static_cast<std::size_t>(field)].kind) {
       case K::Date: {
         const auto r = parse_date(value);
         if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
         doc_.doc_date = *r;
-        break;
+        return true;
       }
       case K::OptionalDate: {
         const auto r = parse_optional_date(value);
         if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
-        (*field == DocField::OutcomeDate ? doc_.outcome_date : doc_.income_date) = *r;
-        break;
+        (field == DocField::OutcomeDate ? doc_.outcome_date : doc_.income_date) = *r;
+        return true;
       }
       case K::Amount: {
         const auto r = parse_amount(value);
         if (!r) return fail_with(BuildFailure::of_value(r.error(), value), failure);
         doc_.amount = *r;
-        break;
+        return true;
       }
       case K::Text:
-      case K::OptionalText:
-        values_[f] = value;
-        text_bytes_ += value.size();
-        break;
+      case K::OptionalText: return true;
     }
-    set_ |= std::uint64_t{1} << f;
     return true;
   }
 
-  bool finish(Document& out, BuildFailure& failure) {
-    if (const std::uint64_t missing = kMasks.required & ~set_; missing != 0) {
-      failure = BuildFailure::missing(fields_[static_cast<std::size_t>(std::countr_zero(missing))].key);
+ private:
+  bool store(Document& out, BuildFailure& failure) {
+    if (const std::uint64_t missing = kMasks.required & ~fields_.seen_; missing != 0) {
+      failure = BuildFailure::missing(info_[static_cast<std::size_t>(std::countr_zero(missing))].key);
       return false;
     }
-    if (text_bytes_ >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
+    const std::uint64_t texts = kMasks.text & fields_.seen_;
+    std::size_t text_bytes = 0;
+    for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
+    if (text_bytes >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
     // Sized once, then filled in field order: no growth, no per-field checks.
-    doc_.storage_.resize(text_bytes_);
+    doc_.storage_.resize(text_bytes);
     char* const storage = doc_.storage_.data();
     std::uint32_t offset = 0;
-    for (std::uint64_t texts = kMasks.text & set_; texts != 0; texts &= texts - 1) {
-      const auto f = static_cast<std::size_t>(std::countr_zero(texts));
-      const auto length = static_cast<std::uint32_t>(values_[f].size());
-      doc_.spans_[f] = {offset, length};
-      if (length != 0) std::memcpy(storage + offset, values_[f].data(), length);
+    for (std::uint64_t t = texts; t != 0; t &= t - 1) {
+      const std::string_view value = value_of(t);
+      const auto length = static_cast<std::uint32_t>(value.size());
+      doc_.spans_[static_cast<std::size_t>(std::countr_zero(t))] = {offset, length};
+      if (length != 0) std::memcpy(storage + offset, value.data(), length);
       offset += length;
     }
     out = std::move(doc_);
@@ -95,27 +108,45 @@ class DocumentBuilder {
   }
 
  private:
+  // The value of the lowest field in `mask`.
+  std::string_view value_of(std::uint64_t mask) const noexcept {
+    return fields_.values_[static_cast<std::size_t>(std::countr_zero(mask))];
+  }
+
   static bool fail_with(BuildFailure found, BuildFailure& failure) noexcept {
     failure = found;
     return false;
   }
 
-  const std::array<DocFieldInfo, kDocFieldCount>& fields_ = document_fields();
+  const std::array<DocFieldInfo, kDocFieldCount>& info_ = document_fields();
+  DocumentFields& fields_;
   Document doc_;
-  std::array<std::string_view, kDocFieldCount> values_{};
-  std::uint64_t set_ = 0;  // bit f: field f taken
-  std::size_t text_bytes_ = 0;
 };
+
+Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type) {
+  DocumentBuilder builder(fields);
+  BuildFailure failure;
+  Document doc;
+  if (!builder.convert_all(failure) || !builder.finish(doc_type, doc, failure)) return fail(failure);
+  return doc;
+}
 
 Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
                                               std::string_view doc_type) {
-  DocumentBuilder builder;
+  // Each value is read as its key comes, so that a repeated key fails where
+  // it repeats, after the values before it.
+  DocumentFields fields;
+  DocumentBuilder builder(fields);
   BuildFailure failure;
-  for (const AttributeView& a : attrs)
-    if (!builder.take(a.key, a.value, failure)) return fail(failure);
-  if (!builder.take(keyword::kDocumentStart, doc_type, failure)) return fail(failure);
+  for (const AttributeView& a : attrs) {
+    const std::optional<DocField> field = find_document_field(a.key);
+    if (!field) continue;  // keys outside the table are ignored
+    if (fields.has(*field)) return fail(BuildFailure::duplicate(document_fields()[static_cast<std::size_t>(*field)].key));
+    fields.set(*field, a.value);
+    if (!builder.convert(*field, a.value, failure)) return fail(failure);
+  }
   Document doc;
-  if (!builder.finish(doc, failure)) return fail(failure);
+  if (!builder.finish(doc_type, doc, failure)) return fail(failure);
   return doc;
 }
 

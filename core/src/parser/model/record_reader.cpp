@@ -14,9 +14,16 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
         header_sent_ = true;
       }
       section_.clear();
+      fields_.clear();
       doc_type_ = event.section == SectionType::Document ? event.value : std::string_view();
       break;
-    case EventKind::SectionAttribute: section_.set(event.key, event.value); break;
+    case EventKind::SectionAttribute:
+      if (collects_fields(event.section)) {
+        fields_.set(event.key, event.value);
+      } else {
+        section_.set(event.key, event.value);
+      }
+      break;
     case EventKind::SectionEnd: {
       auto closed = event.section == SectionType::Account ? close_account(event.lineno)
                                                           : close_document(event.lineno);
@@ -71,7 +78,8 @@ Result<Ok, ParseError> RecordReader::close_account(LineNo lineno) {
 Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
   auto ran = run_hooks(lineno, SectionType::Document);
   if (!ran) return ran;
-  auto document = build_document(attributes(), doc_type_);
+  auto document = collects_fields(SectionType::Document) ? build_document(fields_, doc_type_)
+                                                         : build_document(attributes(), doc_type_);
   if (document) {
     sink_.on_document(std::move(document).value(), lineno);
   } else {

@@ -9,6 +9,7 @@
 
 #include "mirtle/sections.hpp"
 #include "parser/attrs/attribute_list.hpp"
+#include "records/builders.hpp"
 
 namespace mirtle {
 
@@ -31,6 +32,9 @@ class RecordReader {
   // attributes from `hooked_views_`.
   Result<Ok, ParseError> run_hooks(LineNo lineno, SectionType type);
   std::span<const AttributeView> attributes() const noexcept;
+  bool collects_fields(SectionType type) const noexcept {
+    return type == SectionType::Document && hooks_.empty();
+  }
 
   std::span<Hook* const> hooks_;
   Encoding encoding_;
@@ -38,6 +42,9 @@ class RecordReader {
   bool header_sent_ = false;
   AttributeMap header_;
   AttributeList section_;  // reused from section to section
+  // Without hooks a document section needs only its fields: they are
+  // collected here instead of in `section_`.
+  DocumentFields fields_;
   std::string_view doc_type_;
   AttributeMap hooked_;                     // reused; only with hooks
   std::vector<AttributeView> hooked_views_;  // views of hooked_
