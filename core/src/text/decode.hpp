@@ -30,6 +30,10 @@ Result<DecodedText, ErrorKind> decode_input(std::string_view input);
 // Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
 // input byte and one more; returns the UTF-8 length.
 std::size_t decode_windows1251(std::string_view in, char* out) noexcept;
+// The same, where the bytes from `in` up to `readable_end` may be read.
+std::size_t decode_windows1251(std::string_view in, char* out, const char* readable_end) noexcept;
+// The same without vector instructions: the reference the tests compare with.
+std::size_t decode_windows1251_scalar(std::string_view in, char* out) noexcept;
 
 // The character of one windows-1251 byte (the writer builds its inverse).
 inline char32_t windows1251(unsigned char byte) noexcept {

@@ -65,7 +65,7 @@ Result<LineSource, ErrorKind> LineSource::open(std::string_view input) {
   LineCutter first_cut(source.decoded_.text);
   std::string_view first;
   if (!first_cut.next(first)) return fail(ErrorKind::NotStatement);
-  if (source.decoded_.per_line) first = source.arena_.decode(first);
+  if (source.decoded_.per_line) first = source.arena_.decode(first, source.text_end());
   if (text::trim(first) != keyword::kExchange) return fail(ErrorKind::NotStatement);
   source.arena_.reset();
   return source;

@@ -81,13 +81,14 @@ class LineCutter {
 // blocks instead of into a second copy of the whole input.
 class DecodeArena {
  public:
-  // The UTF-8 form of `raw`, valid until reset().  Inline: it runs once
-  // per windows-1251 line.
-  std::string_view decode(std::string_view raw) {
+  // The UTF-8 form of `raw`, valid until reset(); the bytes after `raw` up
+  // to `readable_end` may be read.  Inline: it runs once per windows-1251
+  // line.
+  std::string_view decode(std::string_view raw, const char* readable_end) {
     const std::size_t need = raw.size() * 3 + 1;  // 3 bytes per byte, 1 of slack
     if (blocks_.empty() || used_ + need > blocks_[current_].size) advance(need);
     char* out = blocks_[current_].data.get() + used_;
-    const std::size_t length = text::decode_windows1251(raw, out);
+    const std::size_t length = text::decode_windows1251(raw, out, readable_end);
     used_ += length;
     return std::string_view(out, length);
   }
@@ -128,7 +129,7 @@ class LineSource {
     std::string_view raw;
     while (cutter_.next(raw)) {
       ++lineno_;
-      if (decoded_.per_line) raw = arena_.decode(raw);
+      if (decoded_.per_line) raw = arena_.decode(raw, text_end());
       const std::string_view trimmed = text::trim(raw);
       if (trimmed.empty()) continue;
       line.lineno = lineno_;
@@ -145,6 +146,8 @@ class LineSource {
  private:
   explicit LineSource(text::DecodedText&& decoded) noexcept
       : decoded_(std::move(decoded)), cutter_(decoded_.text) {}
+
+  const char* text_end() const noexcept { return decoded_.text.data() + decoded_.text.size(); }
 
   text::DecodedText decoded_;
   LineCutter cutter_;
