@@ -144,7 +144,7 @@ class StatementJsonSink final : public WritingSink {
   mirtle::Encoding encoding_ = mirtle::Encoding::UTF8;
   mirtle::AttributeMap header_;
   mirtle::AccountBook accounts_;
-  const DocumentJson documents_;
+  DocumentJson documents_;
   std::size_t documents_written_ = 0;
   std::string pending_;  // documents that came before the last account section
   std::vector<mirtle::Warning> warnings_;

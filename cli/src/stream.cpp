@@ -41,7 +41,7 @@ class JsonLinesSink final : public WritingSink {
   Output& out_;
   const std::string& name_;
   Progress& progress_;
-  const DocumentJson documents_;
+  DocumentJson documents_;
 };
 
 int run_json_lines(const JsonOptions& options) {

@@ -24,16 +24,17 @@ constexpr std::array<char, 256> make_json_escapes() {
 }
 constexpr std::array<char, 256> kJsonEscapes = make_json_escapes();
 
-void append_escape(std::string& out, unsigned char c) {
+char* put_escape(char* out, unsigned char c) noexcept {
   static constexpr char kHex[] = "0123456789abcdef";
   const char escape = kJsonEscapes[c];
+  *out++ = '\\';
   if (escape != 'u') {
-    const char pair[2] = {'\\', escape};
-    out.append(pair, 2);
-    return;
+    *out++ = escape;
+    return out;
   }
-  const char code[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-  out.append(code, 6);
+  const char code[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+  std::memcpy(out, code, 5);
+  return out + 5;
 }
 
 // Whether any of the eight bytes of `block` needs an escape: a control
@@ -48,29 +49,37 @@ bool block_needs_escape(std::uint64_t block) noexcept {
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view text) {
-  out += '"';
-  const char* run = text.data();
-  const char* const end = run + text.size();
-  const char* p = run;
-  // Texts are mostly plain: skip clean blocks of eight bytes, and copy the
-  // runs between escapes in one piece.  Measured on a 50 MB statement: the
-  // json command spent 10% here scanning byte by byte, 7.5% by blocks.
+char* put_json_string(char* out, std::string_view text) noexcept {
+  *out++ = '"';
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // Texts are mostly plain: clean blocks of eight bytes are copied whole.
+  // Measured on a 50 MB statement: the json command spent 10% here scanning
+  // byte by byte, 7.5% by blocks.
   while (p != end) {
-    for (std::uint64_t block; end - p >= 8; p += 8) {
+    for (std::uint64_t block; end - p >= 8; p += 8, out += 8) {
       std::memcpy(&block, p, 8);
       if (block_needs_escape(block)) break;
+      std::memcpy(out, &block, 8);
     }
     for (const char* stop = end - p >= 8 ? p + 8 : end; p != stop; ++p) {
       const auto c = static_cast<unsigned char>(*p);
-      if (kJsonEscapes[c] == 0) continue;
-      out.append(run, static_cast<std::size_t>(p - run));
-      append_escape(out, c);
-      run = p + 1;
+      if (kJsonEscapes[c] == 0) {
+        *out++ = static_cast<char>(c);
+      } else {
+        out = put_escape(out, c);
+      }
     }
   }
-  out.append(run, static_cast<std::size_t>(end - run));
-  out += '"';
+  *out++ = '"';
+  return out;
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+  const std::size_t used = out.size();
+  out.resize(used + json_string_room(text.size()));
+  const char* const end = put_json_string(out.data() + used, text);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void append_json_value(std::string& out, std::optional<std::string_view> text) {

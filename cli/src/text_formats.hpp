@@ -1,6 +1,7 @@
 // The pieces of the tool's JSON and CSV output.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,11 @@ namespace mirtle_cli {
 // forms where JSON has them, else \u00xx), everything else as it is.
 // `text` is valid UTF-8.
 void append_json_string(std::string& out, std::string_view text);
+// The most bytes the JSON string of a text of `length` bytes takes.
+constexpr std::size_t json_string_room(std::size_t length) noexcept { return 2 + 6 * length; }
+// Writes the JSON string of `text` at `out`, which has room for
+// json_string_room(text.size()) bytes; returns the end of what it wrote.
+char* put_json_string(char* out, std::string_view text) noexcept;
 // A string, or null.
 void append_json_value(std::string& out, std::optional<std::string_view> text);
 
