@@ -231,6 +231,16 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
   EXPECT_FALSE(find_document_field(std::string_view("Сумма\0", 11)));
 }
 
+// The builder converts exactly the fields the table does not keep as texts.
+TEST(Documents, TypedFieldsAreThoseNotKeptAsText) {
+  std::uint64_t typed = 0;
+  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+    const FieldKind kind = document_fields()[f].kind;
+    if (kind != FieldKind::Text && kind != FieldKind::OptionalText) typed |= std::uint64_t{1} << f;
+  }
+  EXPECT_EQ(typed, kTypedFields);
+}
+
 TEST(Documents, FailureTextsAndTheirPrecedence) {
   const std::string m(kMinimalDocument), dup = "duplicate field `", e = "empty string is not a valid date",
                     bare = without({"Номер", "Сумма", "Дата"}), type = "СекцияДокумент=x\n",

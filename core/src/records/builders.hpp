@@ -41,10 +41,19 @@ std::string message(const BuildFailure& failure);
 // wins; then ДатаНачала and НачальныйОстаток must have occurred, in that order.
 Result<Interval, BuildFailure> build_interval(std::span<const AttributeView> attrs);
 
+// The fields whose values are converted: the dates and the amount.  The
+// others are kept as texts.
+inline constexpr std::uint64_t kTypedFields =
+    std::uint64_t{1} << static_cast<unsigned>(DocField::Date) |
+    std::uint64_t{1} << static_cast<unsigned>(DocField::Amount) |
+    std::uint64_t{1} << static_cast<unsigned>(DocField::OutcomeDate) |
+    std::uint64_t{1} << static_cast<unsigned>(DocField::IncomeDate);
+
 // A document section's values by field, as views, while the section is
 // read: each key is looked up once, keys of no field are dropped (no field
 // reads them), and a repeated key keeps its first place with its last value,
-// as in the section's attribute list.
+// as in the section's attribute list.  Only the typed fields' places matter:
+// they decide which failed conversion is reported.
 class DocumentFields {
  public:
   void set(std::string_view key, std::string_view value) noexcept {
@@ -53,33 +62,32 @@ class DocumentFields {
   void set(DocField field, std::string_view value) noexcept {
     const auto f = static_cast<std::size_t>(field);
     const std::uint64_t bit = std::uint64_t{1} << f;
-    if ((seen_ & bit) == 0) {
-      seen_ |= bit;
-      order_[count_++] = field;
-    }
+    if ((bit & kTypedFields & ~seen_) != 0) typed_order_[typed_count_++] = field;  // at most 4
+    seen_ |= bit;
     values_[f] = value;
   }
   bool has(DocField field) const noexcept { return (seen_ >> static_cast<std::size_t>(field) & 1) != 0; }
   void clear() noexcept {
     seen_ = 0;
-    count_ = 0;
+    typed_count_ = 0;
   }
 
  private:
-  friend Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type);
   friend class DocumentBuilder;
 
   std::array<std::string_view, kDocFieldCount> values_;  // set where seen_ says
-  std::array<DocField, kDocFieldCount> order_;           // fields in order of first sight
   std::uint64_t seen_ = 0;                               // bit f: field f set
-  std::size_t count_ = 0;
+  std::array<DocField, 4> typed_order_;                  // typed fields in order of first sight
+  std::size_t typed_count_ = 0;
 };
 
-// The document of a section.  Values are converted in the order their keys
-// first occurred, and the first failure wins; then `doc_type` is added under
-// the key СекцияДокумент (a failure if that key occurred), then every
-// required field must be there.  `fields` is left holding the type.
-Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type);
+// The document of a section, built into `out`.  Values are converted in the
+// order their keys first occurred, and the first failure wins; then
+// `doc_type` is added under the key СекцияДокумент (a failure if that key
+// occurred), then every required field must be there.  False, with
+// `failure` set, when there is no document.  `fields` is left holding the
+// type.
+bool build_document(DocumentFields& fields, std::string_view doc_type, Document& out, BuildFailure& failure);
 // The same, from a section's attributes: a repeated key fails there.
 Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
                                               std::string_view doc_type);

@@ -29,31 +29,45 @@ FieldMasks make_field_masks() noexcept {
 }
 // Set once, before main: the field table is a constant.
 const FieldMasks kMasks = make_field_masks();
+
+// Copies `n` bytes.  Field values are mostly short (numbers, dates, codes),
+// where two overlapping moves cost less than a call to memcpy.
+inline void copy_value(char* to, const char* from, std::size_t n) noexcept {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n != 0) {
+    std::memcpy(to, from, n);
+  }
+}
 }  // namespace
 
-// Converts a section's fields and copies every text into the record's single
-// buffer: one allocation per document.
+// Converts a section's typed fields and copies every text into the record's
+// single buffer: one allocation per document.
 class DocumentBuilder {
  public:
-  explicit DocumentBuilder(DocumentFields& fields) noexcept : fields_(fields) {}
+  DocumentBuilder(DocumentFields& fields, Document& out) noexcept : fields_(fields), doc_(out) {}
 
   // False, with `failure` set, at the first value that does not convert.
   bool convert_all(BuildFailure& failure) noexcept {
-    for (std::size_t i = 0; i < fields_.count_; ++i) {
-      const DocField field = fields_.order_[i];
+    for (std::size_t i = 0; i < fields_.typed_count_; ++i) {
+      const DocField field = fields_.typed_order_[i];
       if (!convert(field, fields_.values_[static_cast<std::size_t>(field)], failure)) return false;
     }
     return true;
   }
 
   // Adds the type, last, under its key; then every required field must be there.
-  bool finish(std::string_view doc_type, Document& out, BuildFailure& failure) {
+  bool finish(std::string_view doc_type, BuildFailure& failure) {
     if (fields_.has(DocField::Type)) {
       failure = BuildFailure::duplicate(keyword::kDocumentStart);
       return false;
     }
     fields_.set(DocField::Type, doc_type);
-    return store(out, failure);
+    return store(failure);
   }
 
   bool convert(DocField field, std::string_view value, BuildFailure& failure) noexcept {
@@ -83,7 +97,7 @@ class DocumentBuilder {
   }
 
  private:
-  bool store(Document& out, BuildFailure& failure) {
+  bool store(BuildFailure& failure) {
     if (const std::uint64_t missing = kMasks.required & ~fields_.seen_; missing != 0) {
       failure = BuildFailure::missing(info_[static_cast<std::size_t>(std::countr_zero(missing))].key);
       return false;
@@ -93,6 +107,7 @@ class DocumentBuilder {
     for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
     if (text_bytes >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
     // Sized once, then filled in field order: no growth, no per-field checks.
+    doc_.spans_.fill({});
     doc_.storage_.resize(text_bytes);
     char* const storage = doc_.storage_.data();
     std::uint32_t offset = 0;
@@ -100,14 +115,12 @@ class DocumentBuilder {
       const std::string_view value = value_of(t);
       const auto length = static_cast<std::uint32_t>(value.size());
       doc_.spans_[static_cast<std::size_t>(std::countr_zero(t))] = {offset, length};
-      if (length != 0) std::memcpy(storage + offset, value.data(), length);
+      copy_value(storage + offset, value.data(), length);
       offset += length;
     }
-    out = std::move(doc_);
     return true;
   }
 
- private:
   // The value of the lowest field in `mask`.
   std::string_view value_of(std::uint64_t mask) const noexcept {
     return fields_.values_[static_cast<std::size_t>(std::countr_zero(mask))];
@@ -120,15 +133,15 @@ class DocumentBuilder {
 
   const std::array<DocFieldInfo, kDocFieldCount>& info_ = document_fields();
   DocumentFields& fields_;
-  Document doc_;
+  Document& doc_;
 };
 
-Result<Document, BuildFailure> build_document(DocumentFields& fields, std::string_view doc_type) {
-  DocumentBuilder builder(fields);
-  BuildFailure failure;
-  Document doc;
-  if (!builder.convert_all(failure) || !builder.finish(doc_type, doc, failure)) return fail(failure);
-  return doc;
+bool build_document(DocumentFields& fields, std::string_view doc_type, Document& out, BuildFailure& failure) {
+  // A document reused from an earlier section keeps its optional dates.
+  out.outcome_date.reset();
+  out.income_date.reset();
+  DocumentBuilder builder(fields, out);
+  return builder.convert_all(failure) && builder.finish(doc_type, failure);
 }
 
 Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
@@ -136,17 +149,18 @@ Result<Document, BuildFailure> build_document(std::span<const AttributeView> att
   // Each value is read as its key comes, so that a repeated key fails where
   // it repeats, after the values before it.
   DocumentFields fields;
-  DocumentBuilder builder(fields);
+  Document doc;
+  DocumentBuilder builder(fields, doc);
   BuildFailure failure;
   for (const AttributeView& a : attrs) {
     const std::optional<DocField> field = find_document_field(a.key);
     if (!field) continue;  // keys outside the table are ignored
-    if (fields.has(*field)) return fail(BuildFailure::duplicate(document_fields()[static_cast<std::size_t>(*field)].key));
+    if (fields.has(*field))
+      return fail(BuildFailure::duplicate(document_fields()[static_cast<std::size_t>(*field)].key));
     fields.set(*field, a.value);
     if (!builder.convert(*field, a.value, failure)) return fail(failure);
   }
-  Document doc;
-  if (!builder.finish(doc_type, doc, failure)) return fail(failure);
+  if (!builder.finish(doc_type, failure)) return fail(failure);
   return doc;
 }
 

@@ -78,12 +78,20 @@ Result<Ok, ParseError> RecordReader::close_account(LineNo lineno) {
 Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
   auto ran = run_hooks(lineno, SectionType::Document);
   if (!ran) return ran;
-  auto document = collects_fields(SectionType::Document) ? build_document(fields_, doc_type_)
-                                                         : build_document(attributes(), doc_type_);
+  // A document that cannot be built is left out with a warning.
+  if (collects_fields(SectionType::Document)) {
+    BuildFailure failure;
+    if (build_document(fields_, doc_type_, document_, failure)) {
+      sink_.on_document(std::move(document_), lineno);
+    } else {
+      sink_.on_warning(Warning{lineno, message(failure)});
+    }
+    return Ok{};
+  }
+  auto document = build_document(attributes(), doc_type_);
   if (document) {
     sink_.on_document(std::move(document).value(), lineno);
   } else {
-    // A document that cannot be built is left out with a warning.
     sink_.on_warning(Warning{lineno, message(document.error())});
   }
   return Ok{};
