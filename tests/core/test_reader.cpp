@@ -229,6 +229,16 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
                           "НазначениеПЛатежа1", "Кот", "Ко", "К"})
     EXPECT_FALSE(find_document_field(key)) << key;
   EXPECT_FALSE(find_document_field(std::string_view("Сумма\0", 11)));
+  // Every key with any one byte changed is no key of the table, or another one.
+  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
+    std::string key(fields[f].key);
+    for (std::size_t at = 0; at < key.size(); ++at) {
+      key[at] ^= 0x01;
+      const auto found = find_document_field(key);
+      EXPECT_TRUE(!found || document_fields()[static_cast<std::size_t>(*found)].key == key) << key;
+      key[at] ^= 0x01;
+    }
+  }
 }
 
 // The builder converts exactly the fields the table does not keep as texts.
