@@ -17,12 +17,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mirtle/records.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/values.hpp"
+#include "text/decode.hpp"
 #include "text/quote.hpp"
 #include "text/unicode.hpp"
 
@@ -319,6 +321,19 @@ void check_stream(std::string_view input, const mirtle::ParseResult& whole) {
 
 }  // namespace
 
+// The vector windows-1251 decoder against the table, on the input and on
+// its first half with the rest readable after it.
+void check_windows1251(std::string_view input) {
+  std::string fast(input.size() * 3 + 1, '\0'), slow(input.size() * 3 + 1, '\0');
+  const std::string_view half = input.substr(0, input.size() / 2);
+  const char* const input_end = input.data() + input.size();
+  for (const auto& [text, readable_end] : {std::pair{input, input_end}, std::pair{half, input_end}}) {
+    const std::size_t n = mirtle::text::decode_windows1251_scalar(text, slow.data());
+    CHECK(mirtle::text::decode_windows1251(text, fast.data(), readable_end) == n);
+    CHECK(std::memcmp(fast.data(), slow.data(), n) == 0);
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::uint8_t mode = data[0];
@@ -331,6 +346,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const auto whole = mirtle::parse_statement({}, input);
       check(whole);
       check_stream(input, whole);
+      check_windows1251(input);
       break;
     }
     case 1: {
