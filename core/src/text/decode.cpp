@@ -152,28 +152,40 @@ constexpr std::array<PairShuffle, 256> make_pair_shuffles() {
 }
 constexpr std::array<PairShuffle, 256> kPairShuffles = make_pair_shuffles();
 
-// Writes the UTF-8 form of 8 bytes, each ASCII or a letter А..я (0xC0..0xFF,
-// U+0410..U+044F: 0xD0 0x90..0xBF, then 0xD1 0x80..0x8F); returns the end.
-// Stores 16 bytes whatever the length.
-__attribute__((target("ssse3,popcnt"))) inline char* put_letters8(__m128i bytes, unsigned letters, char* out) noexcept {
-  const __m128i is_letter = _mm_cmplt_epi8(bytes, _mm_setzero_si128());
-  // 0xD0 below 0xF0 and 0xD1 from it: 0xF0..0xFF are those above -17 as signed bytes.
-  const __m128i lead = _mm_sub_epi8(_mm_set1_epi8(static_cast<char>(0xD0)),
-                                    _mm_cmpgt_epi8(bytes, _mm_set1_epi8(-17)));
-  const __m128i first = _mm_or_si128(_mm_and_si128(is_letter, lead), _mm_andnot_si128(is_letter, bytes));
-  const __m128i second = _mm_or_si128(_mm_and_si128(_mm_add_epi8(bytes, _mm_set1_epi8(0x10)), _mm_set1_epi8(0x3F)),
-                                      _mm_set1_epi8(static_cast<char>(0x80)));
-  const __m128i pairs = _mm_unpacklo_epi8(first, second);
-  const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairShuffles[letters].index));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(pairs, shuffle));
-  return out + 8 + std::popcount(letters);
+// The letters А..я (0xC0..0xFF) of a block, as a mask; `high` is the mask
+// of its bytes >= 0x80.
+__attribute__((target("ssse3,popcnt"))) inline unsigned letters_of(__m128i block, unsigned high) noexcept {
+  return high & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(block, _mm_set1_epi8(-65))));
 }
 
-// The scalar decoding, 16 bytes at a time: ASCII blocks are copied, blocks of
+// Writes the UTF-8 form of the first 8 bytes of a block (or all 16 when
+// `both_halves`), each ASCII or a letter А..я (U+0410..U+044F: 0xD0
+// 0x90..0xBF, then 0xD1 0x80..0x8F); `letters` is their mask.  Returns the
+// end of the first half's or of both halves' form.  Stores 16 bytes a half,
+// whatever the length.
+__attribute__((target("ssse3,popcnt"))) inline char* put_letters(__m128i block, unsigned letters, bool both_halves,
+                                                                 char* out) noexcept {
+  const __m128i is_letter = _mm_cmplt_epi8(block, _mm_setzero_si128());
+  // 0xD0 below 0xF0 and 0xD1 from it: 0xF0..0xFF are those above -17 as signed bytes.
+  const __m128i lead = _mm_sub_epi8(_mm_set1_epi8(static_cast<char>(0xD0)), _mm_cmpgt_epi8(block, _mm_set1_epi8(-17)));
+  const __m128i first = _mm_or_si128(_mm_and_si128(is_letter, lead), _mm_andnot_si128(is_letter, block));
+  const __m128i second = _mm_or_si128(_mm_and_si128(_mm_add_epi8(block, _mm_set1_epi8(0x10)), _mm_set1_epi8(0x3F)),
+                                      _mm_set1_epi8(static_cast<char>(0x80)));
+  auto put_half = [&](__m128i pairs, unsigned mask) __attribute__((target("ssse3,popcnt"))) {
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairShuffles[mask].index));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(pairs, shuffle));
+    out += 8 + std::popcount(mask);
+  };
+  put_half(_mm_unpacklo_epi8(first, second), letters & 0xFF);
+  if (both_halves) put_half(_mm_unpackhi_epi8(first, second), letters >> 8);
+  return out;
+}
+
+// The table decoding, 16 bytes at a time: ASCII blocks are copied, blocks of
 // ASCII and letters А..я are decoded with shuffles, and blocks with any other
 // character (№, ё, quotes, dashes) go through the table.  On the generated
-// 50 MB statement decoding and cutting the lines took 33.1 ms with the scalar
-// path alone (bench_core floor/cp1251_50mb/decode+lines).
+// 50 MB statement decoding and cutting the lines took 33.1 ms with the table
+// alone and 24.8 ms this way (bench_core floor/cp1251_50mb/decode+lines).
 __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::string_view in, char* out,
                                                                             const char* readable_end) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -185,11 +197,8 @@ __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::
     if (high == 0) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
       out += 16;
-    } else if (const auto letters = high & static_cast<unsigned>(_mm_movemask_epi8(
-                                               _mm_cmpgt_epi8(block, _mm_set1_epi8(-65))));  // 0xC0..0xFF
-               letters == high) {
-      out = put_letters8(block, letters & 0xFF, out);
-      out = put_letters8(_mm_srli_si128(block, 8), letters >> 8, out);
+    } else if (const unsigned letters = letters_of(block, high); letters == high) {
+      out = put_letters(block, letters, true, out);
     } else {
       for (int i = 0; i < 16; ++i) out = put_windows1251(p[i], out);
     }
@@ -214,11 +223,9 @@ __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::
     block = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
   }
   const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
-  const auto letters = high & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(block, _mm_set1_epi8(-65))));
   const char* const room_end = start + 3 * in.size() + 1;
-  if (letters == high && room_end - out >= 32) {
-    char* const last = put_letters8(block, letters & 0xFF, out);
-    if (rest > 8) put_letters8(_mm_srli_si128(block, 8), letters >> 8, last);
+  if (const unsigned letters = letters_of(block, high); letters == high && room_end - out >= 32) {
+    put_letters(block, letters, rest > 8, out);
     return static_cast<std::size_t>(out - start) + rest + static_cast<std::size_t>(std::popcount(letters));
   }
   for (std::size_t i = 0; i < rest; ++i) out = put_windows1251(p[i], out);
