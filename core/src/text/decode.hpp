@@ -15,7 +15,7 @@ namespace mirtle::text {
 struct DecodedText {
   Encoding encoding = Encoding::UTF8;
   // The UTF-8 text (in the input or in `owned`), or, when `per_line` is
-  // set, the windows-1251 bytes, to be decoded line by line: line feeds and
+  // set, the windows-1251 bytes, decoded as they are read: line feeds and
   // carriage returns are single bytes in both, so lines are cut alike.
   std::string_view text;
   std::unique_ptr<char[]> owned;  // set after a UTF-16 mark only

@@ -35,6 +35,22 @@ void DecodeArena::advance(std::size_t need) {
   used_ = 0;
 }
 
+LineSource::LineSource(text::DecodedText&& decoded) noexcept
+    : decoded_(std::move(decoded)),
+      cutter_(decoded_.per_line ? std::string_view() : decoded_.text),
+      undecoded_(decoded_.per_line ? decoded_.text : std::string_view()) {}
+
+void LineSource::decode_next_piece() {
+  std::size_t size = undecoded_.size();
+  if (size > kPiece) {
+    const char* from = undecoded_.data() + kPiece - 1;
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', size - (kPiece - 1)));
+    if (lf != nullptr) size = static_cast<std::size_t>(lf + 1 - undecoded_.data());
+  }
+  cutter_ = LineCutter(arena_.decode(undecoded_.substr(0, size), text_end()));
+  undecoded_.remove_prefix(size);
+}
+
 Result<LineSource, ErrorKind> LineSource::open(std::string_view input) {
   auto decoded = text::decode_input(input);
   if (!decoded) return fail(decoded.error());
