@@ -66,6 +66,8 @@ class SectionStream {
   Result<bool, ParseError> next(SectionEvent& event);
 
  private:
+  friend struct RecordPump;  // reads a document's attribute lines directly
+
   struct State;
   explicit SectionStream(std::unique_ptr<State> state) noexcept;
   std::unique_ptr<State> state_;

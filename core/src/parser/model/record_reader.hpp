@@ -13,6 +13,15 @@
 
 namespace mirtle {
 
+class RecordReader;
+
+// Runs a stream through a reader until the text ends or fails.  The
+// attribute lines of a document that collects fields are read from the
+// line source directly, with no event each.
+struct RecordPump {
+  static Result<Ok, ParseError> run(SectionStream& stream, RecordReader& reader);
+};
+
 class RecordReader {
  public:
   RecordReader(std::span<Hook* const> hooks, Encoding encoding, RecordSink& sink) noexcept
@@ -21,6 +30,14 @@ class RecordReader {
   // Takes one event.  The views of an open section's events must stay
   // valid until its SectionEnd has been taken.
   Result<Ok, ParseError> take(const SectionEvent& event);
+
+  // Whether the open section's attributes go straight to its fields: a
+  // document's, without hooks.
+  bool collects_fields(SectionType type) const noexcept {
+    return type == SectionType::Document && hooks_.empty();
+  }
+  // An attribute of such a section, as take() would have it from its event.
+  void take_field(std::string_view key, std::string_view value) noexcept { fields_.set(key, value); }
 
   // The header, complete once the first section has started.
   AttributeMap take_header() noexcept { return std::move(header_); }
@@ -32,9 +49,6 @@ class RecordReader {
   // attributes from `hooked_views_`.
   Result<Ok, ParseError> run_hooks(LineNo lineno, SectionType type);
   std::span<const AttributeView> attributes() const noexcept;
-  bool collects_fields(SectionType type) const noexcept {
-    return type == SectionType::Document && hooks_.empty();
-  }
 
   std::span<Hook* const> hooks_;
   Encoding encoding_;

@@ -2,17 +2,10 @@
 // as events.
 #include "mirtle/sections.hpp"
 
+#include "parser/model/section_state.hpp"
 #include "text/lines.hpp"
 
 namespace mirtle {
-
-struct SectionStream::State {
-  explicit State(LineSource&& lines) noexcept : source(std::move(lines)) {}
-
-  LineSource source;
-  ParserContext context = ParserContext::Init;
-  SectionType section = SectionType::Document;  // of the open section
-};
 
 namespace {
 
@@ -56,7 +49,10 @@ Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
   State& s = *state_;
   if (!holds_line_views(s.context)) s.source.release();
   TextLine line;
-  if (!s.source.next(line)) {
+  if (s.has_pending) {
+    line = s.pending;
+    s.has_pending = false;
+  } else if (!s.source.next(line)) {
     if (s.context == ParserContext::Finished) return false;
     return fail(ParseError::plain(ErrorKind::Unfinished));
   }
