@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,9 +50,13 @@ class Document {
 
   // The text of a text field; nullopt when an optional field is absent.
   std::optional<std::string_view> text(DocField field) const noexcept {
-    const Span s = spans_[static_cast<std::size_t>(field)];
-    if (s.length == kAbsent) return std::nullopt;
-    return std::string_view(storage_.data() + s.offset, s.length);
+    const auto f = static_cast<unsigned>(field);
+    if ((present_ >> f & 1) == 0) return std::nullopt;
+    // Texts are stored in field order, so one starts where the last present
+    // field before it ends.
+    const std::uint64_t before = present_ & ((std::uint64_t{1} << f) - 1);
+    const std::uint32_t start = before == 0 ? 0 : ends_[63 - static_cast<unsigned>(std::countl_zero(before))];
+    return std::string_view(storage_.data() + start, ends_[f] - start);
   }
 
   // Equality of every field, amounts as written.
@@ -59,13 +64,15 @@ class Document {
 
  private:
   friend class DocumentBuilder;
-  static constexpr std::uint32_t kAbsent = UINT32_MAX;
-  struct Span {
-    std::uint32_t offset = 0;
-    std::uint32_t length = kAbsent;
-  };
-  std::string storage_;
-  std::array<Span, kDocFieldCount> spans_{};
+  // The texts' bytes together stay below this: their ends are 32-bit.
+  static constexpr std::size_t kTextLimit = UINT32_MAX;
+
+  std::string storage_;          // every present text, in field order
+  std::uint64_t present_ = 0;    // bit f: text field f is present
+  // The end of each present text in storage_; the others are not read.
+  // Half the size of offset and length pairs: documents are moved into
+  // their statement's vector, and its growth is a third of a parse.
+  std::array<std::uint32_t, kDocFieldCount> ends_{};
 };
 
 }  // namespace mirtle

@@ -105,18 +105,18 @@ class DocumentBuilder {
     const std::uint64_t texts = kMasks.text & fields_.seen_;
     std::size_t text_bytes = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
-    if (text_bytes >= Document::kAbsent) throw std::bad_alloc();  // spans are 32-bit
+    if (text_bytes > Document::kTextLimit) throw std::bad_alloc();
     // Sized once, then filled in field order: no growth, no per-field checks.
-    doc_.spans_.fill({});
+    doc_.present_ = texts;
     doc_.storage_.resize(text_bytes);
     char* const storage = doc_.storage_.data();
     std::uint32_t offset = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) {
       const std::string_view value = value_of(t);
       const auto length = static_cast<std::uint32_t>(value.size());
-      doc_.spans_[static_cast<std::size_t>(std::countr_zero(t))] = {offset, length};
       copy_value(storage + offset, value.data(), length);
       offset += length;
+      doc_.ends_[static_cast<std::size_t>(std::countr_zero(t))] = offset;
     }
     return true;
   }
