@@ -71,8 +71,8 @@ class Document {
   std::uint64_t present_ = 0;    // bit f: text field f is present
   // The end of each present text in storage_; the others are not read.
   // Half the size of offset and length pairs (a document: 304 bytes, not
-  // 504): documents are moved into
-  // their statement's vector, and its growth is a third of a parse.
+  // 504): documents are moved into their statement's vector as it grows,
+  // and that growth was a third of a parse.
   std::array<std::uint32_t, kDocFieldCount> ends_{};
 };
 
