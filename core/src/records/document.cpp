@@ -12,23 +12,17 @@ using K = FieldKind;
 
 static_assert(kDocFieldCount <= 64, "one bit per field");
 
-// One bit per field: the required ones, and those kept as text.
-struct FieldMasks {
+// One bit per required field.
+std::uint64_t make_required_mask() noexcept {
   std::uint64_t required = 0;
-  std::uint64_t text = 0;
-};
-
-FieldMasks make_field_masks() noexcept {
-  FieldMasks m;
-  for (std::size_t f = 0; f < kDocFieldCount; ++f) {
-    const DocFieldInfo& info = document_fields()[f];
-    if (info.required) m.required |= std::uint64_t{1} << f;
-    if (info.kind == K::Text || info.kind == K::OptionalText) m.text |= std::uint64_t{1} << f;
-  }
-  return m;
+  for (std::size_t f = 0; f < kDocFieldCount; ++f)
+    if (document_fields()[f].required) required |= std::uint64_t{1} << f;
+  return required;
 }
 // Set once, before main: the field table is a constant.
-const FieldMasks kMasks = make_field_masks();
+const std::uint64_t kRequiredFields = make_required_mask();
+// The fields kept as text: all but the typed ones.
+constexpr std::uint64_t kTextFields = ((std::uint64_t{1} << kDocFieldCount) - 1) & ~kTypedFields;
 
 // Copies `n` bytes.  Field values are mostly short (numbers, dates, codes),
 // where two overlapping moves cost less than a call to memcpy.
@@ -98,11 +92,11 @@ class DocumentBuilder {
 
  private:
   bool store(BuildFailure& failure) {
-    if (const std::uint64_t missing = kMasks.required & ~fields_.seen_; missing != 0) {
+    if (const std::uint64_t missing = kRequiredFields & ~fields_.seen_; missing != 0) {
       failure = BuildFailure::missing(info_[static_cast<std::size_t>(std::countr_zero(missing))].key);
       return false;
     }
-    const std::uint64_t texts = kMasks.text & fields_.seen_;
+    const std::uint64_t texts = kTextFields & fields_.seen_;
     std::size_t text_bytes = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
     if (text_bytes > Document::kTextLimit) throw std::bad_alloc();
