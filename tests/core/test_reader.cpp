@@ -201,6 +201,7 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
       "НазначениеПлатежа6 СтатусСоставителя ПоказательКБК ОКАТО ПоказательОснования ПоказательПериода "
       "ПоказательНомера ПоказательДаты ПоказательТипа");
   const auto& fields = document_fields();
+  TextBlocks blocks;  // shared by the documents, as in a parse
   std::size_t i = 0;
   for (std::string key; keys >> key; ++i) {
     ASSERT_EQ(find_document_field(key), static_cast<DocField>(i)) << key;
@@ -208,7 +209,7 @@ TEST(Documents, EveryKeyFillsItsOwnField) {
     const bool text = fields[i].kind == FieldKind::Text || fields[i].kind == FieldKind::OptionalText;
     const std::string value = text ? "31.02.2024 №" + std::to_string(i) : key == "Сумма" ? "-12.340" : "29.02.2000";
     const Section section(key + "=" + value + "\n" + without({key}));
-    const auto r = build_document(section.views, "Тип");
+    const auto r = build_document(section.views, "Тип", blocks);
     ASSERT_TRUE(r) << message(r.error());
     for (std::size_t j = 0; j < kDocFieldCount; ++j) {
       const auto t = r->text(static_cast<DocField>(j));
@@ -276,7 +277,8 @@ TEST(Documents, FailureTextsAndTheirPrecedence) {
     rows.push_back({without({k}), "missing field `" + k + "`"});
   check_rows(rows, [](const std::string& lines) {
     const Section section(lines);
-    const auto r = build_document(section.views, "Платежное поручение");
+    TextBlocks blocks;
+    const auto r = build_document(section.views, "Платежное поручение", blocks);
     return r ? "built" : message(r.error());
   });
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,7 +41,9 @@ struct Account {
   friend bool operator==(const Account&, const Account&) = default;
 };
 
-// One payment document.  Its texts live in one owned buffer.
+// One payment document.  Its texts are owned with those of the documents
+// read before and after it: documents share blocks of text, each freed with
+// the last document (or copy) that holds it.
 class Document {
  public:
   Date doc_date{};
@@ -56,7 +59,7 @@ class Document {
     // field before it ends.
     const std::uint64_t before = present_ & ((std::uint64_t{1} << f) - 1);
     const std::uint32_t start = before == 0 ? 0 : ends_[63 - static_cast<unsigned>(std::countl_zero(before))];
-    return std::string_view(storage_.data() + start, ends_[f] - start);
+    return std::string_view(texts_ + start, ends_[f] - start);
   }
 
   // Equality of every field, amounts as written.
@@ -67,11 +70,12 @@ class Document {
   // The texts' bytes together stay below this: their ends are 32-bit.
   static constexpr std::size_t kTextLimit = UINT32_MAX;
 
-  std::string storage_;          // every present text, in field order
-  std::uint64_t present_ = 0;    // bit f: text field f is present
-  // The end of each present text in storage_; the others are not read.
-  // Half the size of offset and length pairs (a document: 304 bytes, not
-  // 504): documents are moved into their statement's vector as it grows,
+  std::shared_ptr<const char[]> block_;  // owns the bytes at texts_
+  const char* texts_ = nullptr;          // every present text, in field order
+  std::uint64_t present_ = 0;            // bit f: text field f is present
+  // The end of each present text after texts_; the others are not read.
+  // Half the size of offset and length pairs (a document: 296 bytes, not
+  // 496): documents are moved into their statement's vector as it grows,
   // and that growth was a third of a parse.
   std::array<std::uint32_t, kDocFieldCount> ends_{};
 };

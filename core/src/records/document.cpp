@@ -43,7 +43,8 @@ inline void copy_value(char* to, const char* from, std::size_t n) noexcept {
 // single buffer: one allocation per document.
 class DocumentBuilder {
  public:
-  DocumentBuilder(DocumentFields& fields, Document& out) noexcept : fields_(fields), doc_(out) {}
+  DocumentBuilder(DocumentFields& fields, TextBlocks& blocks, Document& out) noexcept
+      : fields_(fields), blocks_(blocks), doc_(out) {}
 
   // False, with `failure` set, at the first value that does not convert.
   bool convert_all(BuildFailure& failure) noexcept {
@@ -101,9 +102,10 @@ class DocumentBuilder {
     for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
     if (text_bytes > Document::kTextLimit) throw std::bad_alloc();
     // Sized once, then filled in field order: no growth, no per-field checks.
+    char* const storage = blocks_.take(text_bytes);
+    doc_.block_ = blocks_.block();
+    doc_.texts_ = storage;
     doc_.present_ = texts;
-    doc_.storage_.resize(text_bytes);
-    char* const storage = doc_.storage_.data();
     std::uint32_t offset = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) {
       const std::string_view value = value_of(t);
@@ -127,24 +129,32 @@ class DocumentBuilder {
 
   const std::array<DocFieldInfo, kDocFieldCount>& info_ = document_fields();
   DocumentFields& fields_;
+  TextBlocks& blocks_;
   Document& doc_;
 };
 
-bool build_document(DocumentFields& fields, std::string_view doc_type, Document& out, BuildFailure& failure) {
+void TextBlocks::start_block(std::size_t n) {
+  size_ = n > kBlockSize ? n : kBlockSize;
+  block_ = std::make_shared_for_overwrite<char[]>(size_);
+  used_ = 0;
+}
+
+bool build_document(DocumentFields& fields, std::string_view doc_type, TextBlocks& blocks, Document& out,
+                    BuildFailure& failure) {
   // A document reused from an earlier section keeps its optional dates.
   out.outcome_date.reset();
   out.income_date.reset();
-  DocumentBuilder builder(fields, out);
+  DocumentBuilder builder(fields, blocks, out);
   return builder.convert_all(failure) && builder.finish(doc_type, failure);
 }
 
-Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs,
-                                              std::string_view doc_type) {
+Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs, std::string_view doc_type,
+                                              TextBlocks& blocks) {
   // Each value is read as its key comes, so that a repeated key fails where
   // it repeats, after the values before it.
   DocumentFields fields;
   Document doc;
-  DocumentBuilder builder(fields, doc);
+  DocumentBuilder builder(fields, blocks, doc);
   BuildFailure failure;
   for (const AttributeView& a : attrs) {
     const std::optional<DocField> field = find_document_field(a.key);

@@ -81,14 +81,14 @@ Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
   // A document that cannot be built is left out with a warning.
   if (collects_fields(SectionType::Document)) {
     BuildFailure failure;
-    if (build_document(fields_, doc_type_, document_, failure)) {
+    if (build_document(fields_, doc_type_, texts_, document_, failure)) {
       sink_.on_document(std::move(document_), lineno);
     } else {
       sink_.on_warning(Warning{lineno, message(failure)});
     }
     return Ok{};
   }
-  auto document = build_document(attributes(), doc_type_);
+  auto document = build_document(attributes(), doc_type_, texts_);
   if (document) {
     sink_.on_document(std::move(document).value(), lineno);
   } else {

@@ -59,6 +59,7 @@ class RecordReader {
   // Without hooks a document section needs only its fields: they are
   // collected here instead of in `section_`.
   DocumentFields fields_;
+  TextBlocks texts_;   // the documents' texts
   Document document_;  // built here, then moved to the sink
   std::string_view doc_type_;
   AttributeMap hooked_;                     // reused; only with hooks
