@@ -4,6 +4,7 @@
 // blank ones and tells markers from key=value lines.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,10 @@
 #include "mirtle/vocabulary.hpp"
 #include "text/decode.hpp"
 #include "text/unicode.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace mirtle {
 
@@ -46,11 +51,11 @@ struct TextLine {
   StatementLine classified;
 };
 
-// Classifies one trimmed, non-empty line.  Does not allocate.  Inline: it
-// runs once per line (callgrind, 1 MB UTF-8: 4 % fewer instructions).
-inline StatementLine classify_line(std::string_view line) noexcept {
-  const void* eq = std::memchr(line.data(), '=', line.size());
-  if (eq == nullptr) {
+// Classifies one trimmed, non-empty line whose first "=" is at `equals`
+// (nullptr: none).  Does not allocate.  Inline: it runs once per line
+// (callgrind, 1 MB UTF-8: 4 % fewer instructions).
+inline StatementLine classify_line(std::string_view line, const char* equals) noexcept {
+  if (equals == nullptr) {
     using namespace keyword;
     // Markers differ in length, so comparing the length first is enough to
     // pick the only candidate.
@@ -61,7 +66,7 @@ inline StatementLine classify_line(std::string_view line) noexcept {
     if (line == kExchange) return {LineKind::ExchangeStart, {}, {}};
     return {LineKind::Unrecognized, {}, {}};
   }
-  const auto split = static_cast<std::size_t>(static_cast<const char*>(eq) - line.data());
+  const auto split = static_cast<std::size_t>(equals - line.data());
   // The line is already trimmed, so the key needs no start trim and the
   // value no end trim.
   const std::string_view before = text::trim_end(line.substr(0, split));
@@ -70,31 +75,103 @@ inline StatementLine classify_line(std::string_view line) noexcept {
   return {kind, before, after};
 }
 
+inline StatementLine classify_line(std::string_view line) noexcept {
+  return classify_line(line, static_cast<const char*>(std::memchr(line.data(), '=', line.size())));
+}
+
 // The marker's text as it is named in errors: the keyword, and for a
 // document start "СекцияДокумент=" followed by the type.
 std::string canonical_text(const StatementLine& line);
 
 // Cuts the text into lines at line feeds; a carriage return right before
 // the line feed is not part of the line.  A text that ends with a line feed
-// has no empty line after it.
+// has no empty line after it.  Finds each line's first "=" on the way.
+//
+// The line feeds and the "=" signs of 64 bytes at a time are found at once,
+// as bit masks; a line is then a few bit operations.  With a memchr for
+// each, every line waited for the one before it to be found (perf: a third
+// of the time of the reading loop went to the loads after each call).
 class LineCutter {
  public:
   explicit LineCutter(std::string_view text) noexcept
-      : p_(text.data()), end_(text.data() + text.size()) {}
+      : p_(text.data()), end_(text.data() + text.size()), block_(p_) {
+    if (p_ != end_) load_block();
+  }
 
-  bool next(std::string_view& line) noexcept {
+  // The next line, and its first "=" (nullptr: none), or false at the end.
+  bool next(std::string_view& line, const char*& equals) noexcept {
     if (p_ >= end_) return false;
-    const auto* lf = static_cast<const char*>(std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_)));
-    const char* stop = lf != nullptr ? lf : end_;
-    line = std::string_view(p_, static_cast<std::size_t>(stop - p_));
-    if (lf != nullptr && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-    p_ = lf != nullptr ? lf + 1 : end_;
+    const char* const start = p_;
+    const char* first_equals = nullptr;
+    while (feeds_ == 0) {
+      if (first_equals == nullptr && equals_ != 0) first_equals = block_ + std::countr_zero(equals_);
+      if (end_ - block_ <= kBlock) {  // the last block: the line runs to the end
+        line = std::string_view(start, static_cast<std::size_t>(end_ - start));
+        equals = first_equals;
+        p_ = end_;
+        return true;
+      }
+      block_ += kBlock;
+      load_block();
+    }
+    const std::uint64_t feed = feeds_ & (~feeds_ + 1);  // the lowest
+    const std::uint64_t before = feed - 1;
+    if (first_equals == nullptr && (equals_ & before) != 0) first_equals = block_ + std::countr_zero(equals_);
+    feeds_ ^= feed;
+    equals_ &= ~(before | feed);
+    const char* const lf = block_ + std::countr_zero(feed);
+    line = std::string_view(start, static_cast<std::size_t>(lf - start));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    equals = first_equals;
+    p_ = lf + 1;
     return true;
   }
 
+  bool next(std::string_view& line) noexcept {
+    const char* equals;
+    return next(line, equals);
+  }
+
  private:
-  const char* p_;
+  static constexpr std::ptrdiff_t kBlock = 64;
+
+  // The masks of the block at block_, which starts no later than p_; bytes
+  // from end_ on are not read.
+  void load_block() noexcept {
+    const std::ptrdiff_t left = end_ - block_;
+    if (left >= kBlock) {
+      masks_of(block_, feeds_, equals_);
+    } else {
+      alignas(16) char tail[kBlock] = {};  // the input may not be read past its end
+      std::memcpy(tail, block_, static_cast<std::size_t>(left));
+      masks_of(tail, feeds_, equals_);
+    }
+  }
+
+  static void masks_of(const char* p, std::uint64_t& feeds, std::uint64_t& equals) noexcept {
+#if defined(__SSE2__)
+    feeds = 0;
+    equals = 0;
+    for (int i = 0; i < kBlock; i += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      feeds |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))))} << i;
+      equals |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('='))))} << i;
+    }
+#else
+    feeds = 0;
+    equals = 0;
+    for (int i = 0; i < kBlock; ++i) {
+      feeds |= std::uint64_t{p[i] == '\n'} << i;
+      equals |= std::uint64_t{p[i] == '='} << i;
+    }
+#endif
+  }
+
+  const char* p_;      // where the next line starts
   const char* end_;
+  const char* block_;  // the 64 bytes the masks describe
+  std::uint64_t feeds_ = 0;   // line feeds in the block, from p_ on
+  std::uint64_t equals_ = 0;  // "=" signs in the block, from p_ on
 };
 
 // Room for the UTF-8 form of windows-1251 text, reused once nobody holds
@@ -155,8 +232,9 @@ class LineSource {
   // stay valid until release().  Inline: it runs once per line.
   bool next(TextLine& line) {
     std::string_view raw;
+    const char* equals;
     for (;;) {
-      if (!cutter_.next(raw)) {
+      if (!cutter_.next(raw, equals)) {
         if (undecoded_.empty()) return false;
         decode_next_piece();
         continue;
@@ -166,7 +244,7 @@ class LineSource {
       if (trimmed.empty()) continue;
       line.lineno = lineno_;
       line.text = trimmed;
-      line.classified = classify_line(trimmed);
+      line.classified = classify_line(trimmed, equals);
       return true;
     }
   }
