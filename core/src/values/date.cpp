@@ -89,18 +89,37 @@ class DateReader {
   const char* end_;
 };
 
+// The form nearly every date is written in, "DD.MM.YYYY", read at once
+// when it holds a valid date; anything else is left to the reader, which
+// also names the failure.  The reader's steps were 7 % of a parse of the
+// 50 MB statement (perf), three dates a document.
+bool read_common_form(std::string_view text, Date& out) noexcept {
+  if (text.size() != 10 || text[2] != '.' || text[5] != '.') return false;
+  auto digit = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0'; };
+  const unsigned d0 = digit(0), d1 = digit(1), m0 = digit(3), m1 = digit(4);
+  const unsigned y0 = digit(6), y1 = digit(7), y2 = digit(8), y3 = digit(9);
+  if ((d0 > 9) | (d1 > 9) | (m0 > 9) | (m1 > 9) | (y0 > 9) | (y1 > 9) | (y2 > 9) | (y3 > 9)) return false;
+  const unsigned day = d0 * 10 + d1, month = m0 * 10 + m1;
+  const auto year = static_cast<std::int32_t>(y0 * 1000 + y1 * 100 + y2 * 10 + y3);
+  if (month - 1 > 11 || day == 0 || day > days_in_month(year, month)) return false;
+  out = Date{year, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+  return true;
+}
+
 }  // namespace
 
 DateResult parse_date(std::string_view text) noexcept {
-  if (text::is_blank(text)) return fail(ValueError::EmptyDate);
   Date date{};
+  if (read_common_form(text, date)) return date;
+  if (text::is_blank(text)) return fail(ValueError::EmptyDate);
   if (const std::optional<ValueError> failure = DateReader(text).read(date)) return fail(*failure);
   return date;
 }
 
 OptionalDateResult parse_optional_date(std::string_view text) noexcept {
-  if (text::is_blank(text)) return std::optional<Date>();
   Date date{};
+  if (read_common_form(text, date)) return std::optional<Date>(date);
+  if (text::is_blank(text)) return std::optional<Date>();
   if (const std::optional<ValueError> failure = DateReader(text).read(date)) return fail(*failure);
   return std::optional<Date>(date);
 }
