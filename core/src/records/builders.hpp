@@ -14,6 +14,7 @@
 #include "mirtle/records.hpp"
 #include "mirtle/result.hpp"
 #include "mirtle/vocabulary.hpp"
+#include "parser/attrs/document_keys.hpp"
 #include "parser/attrs/key_index.hpp"
 
 namespace mirtle {
@@ -57,7 +58,14 @@ inline constexpr std::uint64_t kTypedFields =
 class DocumentFields {
  public:
   void set(std::string_view key, std::string_view value) noexcept {
-    if (const std::optional<DocField> field = find_document_field(key)) set(*field, value);
+    DocField field = follows_[last_];
+    if (!document_keys::is_key_of(key, field)) {
+      const std::optional<DocField> found = document_keys::find(key);
+      if (!found) return;
+      follows_[last_] = field = *found;
+    }
+    last_ = static_cast<std::size_t>(field);
+    set(field, value);
   }
   void set(DocField field, std::string_view value) noexcept {
     const auto f = static_cast<std::size_t>(field);
@@ -70,6 +78,7 @@ class DocumentFields {
   void clear() noexcept {
     seen_ = 0;
     typed_count_ = 0;
+    last_ = kDocFieldCount;
   }
 
  private:
@@ -79,6 +88,12 @@ class DocumentFields {
   std::uint64_t seen_ = 0;                               // bit f: field f set
   std::array<DocField, 4> typed_order_;                  // typed fields in order of first sight
   std::size_t typed_count_ = 0;
+  // The field whose key came after each field's in the last section, and
+  // the last field set (kDocFieldCount at a section's start): documents
+  // mostly list their keys in one order, so the next key is checked
+  // against a guess before it is looked up.
+  std::array<DocField, kDocFieldCount + 1> follows_{};
+  std::size_t last_ = kDocFieldCount;
 };
 
 // Room for the texts of documents built one after another.  Documents share
