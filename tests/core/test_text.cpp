@@ -193,14 +193,14 @@ TEST(Lines, CutterAgreesWithByteByByte) {
       std::size_t lf = in.find('\n', at);
       std::string_view line = in.substr(at, lf == std::string_view::npos ? std::string_view::npos : lf - at);
       if (lf != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-      expected += "[" + std::string(line) + "]" + std::to_string(static_cast<long>(line.find('=')));
+      expected.append("[").append(line).append("]").append(std::to_string(static_cast<long>(line.find('='))));
       at = lf == std::string_view::npos ? in.size() : lf + 1;
     }
     LineCutter cutter(in);
     std::string_view line;
     const char* equals;
     while (cutter.next(line, equals))
-      got += "[" + std::string(line) + "]" + std::to_string(equals == nullptr ? -1L : equals - line.data());
+      got.append("[").append(line).append("]").append(std::to_string(equals == nullptr ? -1L : equals - line.data()));
     ASSERT_EQ(got, expected) << ::testing::PrintToString(text);
   }
 }
