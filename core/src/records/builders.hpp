@@ -103,14 +103,18 @@ class DocumentFields {
 // every buffer's header).
 class TextBlocks {
  public:
-  // Room for `n` bytes in block(), which the document then holds.
-  char* take(std::size_t n) {
-    if (n > size_ - used_) start_block(n);
-    char* room = block_.get() + used_;
-    used_ += n;
-    return room;
+  // The rest of the current block, to be filled before the size of what
+  // goes there is known; keep(n) then takes its first `n` bytes.
+  char* rest(std::size_t& size) const noexcept {
+    size = size_ - used_;
+    return block_.get() + used_;
   }
-  // The block the last room was taken from.
+  void keep(std::size_t n) noexcept { used_ += n; }
+  // Makes the rest at least `n` bytes, in a new block if need be.
+  void make_room(std::size_t n) {
+    if (n > size_ - used_) start_block(n);
+  }
+  // The block rest() is in.
   const std::shared_ptr<char[]>& block() const noexcept { return block_; }
 
  private:

@@ -98,22 +98,33 @@ class DocumentBuilder {
       return false;
     }
     const std::uint64_t texts = kTextFields & fields_.seen_;
+    doc_.present_ = texts;
+    if (copy_texts(texts)) return true;
+    // Too long for the rest of the block: a block with room for it.
     std::size_t text_bytes = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) text_bytes += value_of(t).size();
     if (text_bytes > Document::kTextLimit) throw std::bad_alloc();
-    // Sized once, then filled in field order: no growth, no per-field checks.
-    char* const storage = blocks_.take(text_bytes);
-    doc_.block_ = blocks_.block();
-    doc_.texts_ = storage;
-    doc_.present_ = texts;
-    std::uint32_t offset = 0;
+    blocks_.make_room(text_bytes);
+    return copy_texts(texts);
+  }
+
+  // Copies the texts, in field order, into the rest of the current block;
+  // false if they do not fit.  One pass: summing their sizes first was a
+  // quarter of the builder's time (perf).
+  bool copy_texts(std::uint64_t texts) noexcept {
+    std::size_t room;
+    char* const storage = blocks_.rest(room);
+    std::size_t offset = 0;
     for (std::uint64_t t = texts; t != 0; t &= t - 1) {
       const std::string_view value = value_of(t);
-      const auto length = static_cast<std::uint32_t>(value.size());
-      copy_value(storage + offset, value.data(), length);
-      offset += length;
-      doc_.ends_[static_cast<std::size_t>(std::countr_zero(t))] = offset;
+      if (value.size() > room - offset) return false;
+      copy_value(storage + offset, value.data(), value.size());
+      offset += value.size();
+      doc_.ends_[static_cast<std::size_t>(std::countr_zero(t))] = static_cast<std::uint32_t>(offset);
     }
+    blocks_.keep(offset);
+    doc_.block_ = blocks_.block();
+    doc_.texts_ = storage;
     return true;
   }
 
