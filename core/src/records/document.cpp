@@ -168,7 +168,7 @@ Result<Document, BuildFailure> build_document(std::span<const AttributeView> att
   DocumentBuilder builder(fields, blocks, doc);
   BuildFailure failure;
   for (const AttributeView& a : attrs) {
-    const std::optional<DocField> field = find_document_field(a.key);
+    const std::optional<DocField> field = document_keys::find(a.key);
     if (!field) continue;  // keys outside the table are ignored
     if (fields.has(*field))
       return fail(BuildFailure::duplicate(document_fields()[static_cast<std::size_t>(*field)].key));
