@@ -39,8 +39,8 @@ inline void copy_value(char* to, const char* from, std::size_t n) noexcept {
 }
 }  // namespace
 
-// Converts a section's typed fields and copies every text into the record's
-// single buffer: one allocation per document.
+// Converts a section's typed fields and copies every text, one after
+// another, into the block of text the record then holds.
 class DocumentBuilder {
  public:
   DocumentBuilder(DocumentFields& fields, TextBlocks& blocks, Document& out) noexcept

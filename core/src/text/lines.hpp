@@ -149,17 +149,15 @@ class LineCutter {
   }
 
   static void masks_of(const char* p, std::uint64_t& feeds, std::uint64_t& equals) noexcept {
-#if defined(__SSE2__)
     feeds = 0;
     equals = 0;
+#if defined(__SSE2__)
     for (int i = 0; i < kBlock; i += 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
       feeds |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))))} << i;
       equals |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('='))))} << i;
     }
 #else
-    feeds = 0;
-    equals = 0;
     for (int i = 0; i < kBlock; ++i) {
       feeds |= std::uint64_t{p[i] == '\n'} << i;
       equals |= std::uint64_t{p[i] == '='} << i;

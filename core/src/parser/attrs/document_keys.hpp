@@ -144,24 +144,12 @@ inline bool is_key_of(std::string_view key, DocField field) noexcept {
 
 // The field of `key`, or nullopt.
 inline std::optional<DocField> find(std::string_view key) noexcept {
-  const std::size_t n = key.size();
-  if (n == 0) return std::nullopt;
-  const KeyEnds ends = ends_of(key);
-  const std::uint8_t slot = kSlotTable.slots[slot_of(ends, n, kSlotTable.multiplier)];
+  if (key.empty()) return std::nullopt;
+  const std::uint8_t slot = kSlotTable.slots[slot_of(ends_of(key), key.size(), kSlotTable.multiplier)];
   if (slot == 0) return std::nullopt;
-  const std::size_t field = slot - 1u;
-  if (kDocumentFields[field].key.size() != n) return std::nullopt;
-  const PaddedKey& candidate = kPaddedKeys[field];
-  bool same;
-  if (n >= 16) {
-    same = same_long_key(key.data(), n, candidate);
-  } else if (n >= 8) {
-    same = ends.first == load_word(candidate.bytes) && ends.last == load_word(candidate.bytes + n - 8);
-  } else {
-    same = ends.first == load_short(candidate.bytes, n);
-  }
-  if (!same) return std::nullopt;
-  return static_cast<DocField>(slot - 1);
+  const auto field = static_cast<DocField>(slot - 1);
+  if (!is_key_of(key, field)) return std::nullopt;
+  return field;
 }
 
 }  // namespace mirtle::document_keys
