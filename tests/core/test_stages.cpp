@@ -101,6 +101,35 @@ TEST(Stages, FieldsAgreeWithTheAttributeList) {
                       text.substr(starts[k + 1]));
     }
   }
+  // A line whose key is the one expected next is read without trimming its key: the same line
+  // with white space around the key or the value, or with a key one byte longer or shorter, must
+  // read as the trimmed line would.
+  const struct {
+    std::string (*rewrite)(const std::string& key, const std::string& value);
+    const char* why;
+  } kDecorations[] = {
+      {[](const std::string& k, const std::string& v) { return k + " =" + v; }, "space before ="},
+      {[](const std::string& k, const std::string& v) { return " " + k + "=" + v; }, "space before the key"},
+      {[](const std::string& k, const std::string& v) { return "\t" + k + "=\t" + v + " \t"; }, "tabs around"},
+      {[](const std::string& k, const std::string& v) { return k + "=\xC2\xA0" + v + "\xC2\xA0"; }, "no-break spaces"},
+      {[](const std::string& k, const std::string&) { return k + "=  "; }, "blank value"},
+      {[](const std::string& k, const std::string& v) { return k + "1=" + v; }, "longer key"},
+      {[](const std::string& k, const std::string& v) { return k.substr(0, k.size() - 1) + "=" + v; }, "shorter key"},
+      {[](const std::string& k, const std::string& v) { return k + "==" + v; }, "= opening the value"},
+  };
+  for (const std::string& file : kFiles) {
+    const std::string text = read_file(file);
+    std::size_t at = 0;
+    for (int k = 0; (at = text.find('\n', at)) != std::string::npos; ++k) {
+      const std::size_t start = ++at, end = text.find('\n', start);
+      const std::size_t eq = text.find('=', start);
+      if (k % 5 != 0 || end == std::string::npos || eq > end) continue;
+      const std::string key = text.substr(start, eq - start);
+      const std::string value = text.substr(eq + 1, end - eq - 1);
+      for (const auto& d : kDecorations)
+        all.push_back(text.substr(0, start) + d.rewrite(key, value) + "\n" + text.substr(end + 1));
+    }
+  }
   for (const std::string& input : all) {
     const auto plain = parse(input), hooked = parse(input, {&unchanged});
     EXPECT_EQ(plain ? dump(*plain) : describe(plain.error()), hooked ? dump(*hooked) : describe(hooked.error()));

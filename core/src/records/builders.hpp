@@ -16,6 +16,7 @@
 #include "mirtle/vocabulary.hpp"
 #include "parser/attrs/document_keys.hpp"
 #include "parser/attrs/key_index.hpp"
+#include "text/unicode.hpp"
 
 namespace mirtle {
 
@@ -66,6 +67,21 @@ class DocumentFields {
     }
     last_ = static_cast<std::size_t>(field);
     set(field, value);
+  }
+  // set() of an untrimmed line "key=value" whose first "=" is at `equals`,
+  // when its key is exactly the one expected next (without white space
+  // around it, its value trimmed, the line is read the same either way);
+  // false, and nothing set, otherwise.  The expected key is never
+  // СекцияДокумент, which starts a section instead: its line never
+  // reaches set().
+  bool set_expected(std::string_view line, const char* equals) noexcept {
+    if (equals == nullptr) return false;
+    const DocField field = follows_[last_];
+    const auto split = static_cast<std::size_t>(equals - line.data());
+    if (!document_keys::is_key_of(line.substr(0, split), field)) return false;
+    last_ = static_cast<std::size_t>(field);
+    set(field, text::trim(line.substr(split + 1)));
+    return true;
   }
   void set(DocField field, std::string_view value) noexcept {
     const auto f = static_cast<std::size_t>(field);

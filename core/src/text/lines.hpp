@@ -231,20 +231,32 @@ class LineSource {
   bool next(TextLine& line) {
     std::string_view raw;
     const char* equals;
-    for (;;) {
-      if (!cutter_.next(raw, equals)) {
-        if (undecoded_.empty()) return false;
-        decode_next_piece();
-        continue;
-      }
-      ++lineno_;
-      const std::string_view trimmed = text::trim(raw);
-      if (trimmed.empty()) continue;
-      line.lineno = lineno_;
-      line.text = trimmed;
-      line.classified = classify_line(trimmed, equals);
-      return true;
+    while (next_raw(raw, equals)) {
+      if (classify(raw, equals, line)) return true;
     }
+    return false;
+  }
+
+  // The next line as cut, not yet trimmed, and its first "=" (nullptr:
+  // none), or false at the end of the text.  For a reader that can settle
+  // some lines without trimming them; classify() settles the others.
+  bool next_raw(std::string_view& raw, const char*& equals) {
+    while (!cutter_.next(raw, equals)) {
+      if (undecoded_.empty()) return false;
+      decode_next_piece();
+    }
+    ++lineno_;
+    return true;
+  }
+  // The last line next_raw() gave, trimmed and classified; false when it is
+  // blank.
+  bool classify(std::string_view raw, const char* equals, TextLine& line) const noexcept {
+    const std::string_view trimmed = text::trim(raw);
+    if (trimmed.empty()) return false;
+    line.lineno = lineno_;
+    line.text = trimmed;
+    line.classified = classify_line(trimmed, equals);
+    return true;
   }
 
   // Called when nothing refers to the lines read so far.  The piece being

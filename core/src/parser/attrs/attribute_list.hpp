@@ -26,6 +26,7 @@ class AttributeList {
   const std::string_view* find(std::string_view key) const noexcept;
   // Empties the list, keeping its capacity for the next section.
   void clear() noexcept {
+    if (items_.empty()) return;  // documents read without hooks never fill it
     items_.clear();
     tags_.clear();
     first_with_bits_ = {};

@@ -36,8 +36,9 @@ class RecordReader {
   bool collects_fields(SectionType type) const noexcept {
     return type == SectionType::Document && hooks_.empty();
   }
-  // An attribute of such a section, as take() would have it from its event.
-  void take_field(std::string_view key, std::string_view value) noexcept { fields_.set(key, value); }
+  // Where the attributes of such a section go, as take() would put them
+  // from their events.
+  DocumentFields& fields() noexcept { return fields_; }
 
   // The header, complete once the first section has started.
   AttributeMap take_header() noexcept { return std::move(header_); }

@@ -17,18 +17,24 @@ struct SectionStream::State {
   bool has_pending = false;
   TextLine pending;
 
-  // Passes the attribute lines of the open section to `take(key, value)`
-  // and stops before the first other line, which next() then reports.
-  template <typename Take>
-  void read_attributes(Take&& take) {
+  // Passes the attribute lines of the open section to `fields` and stops
+  // before the first other line, which next() then reports.  A line that
+  // starts with the key `fields` expects, followed by "=", is handed over
+  // untrimmed (set_expected); the others are trimmed and classified first.
+  template <typename Fields>
+  void read_attributes(Fields& fields) {
+    std::string_view raw;
+    const char* equals;
     TextLine line;
-    while (source.next(line)) {
+    while (source.next_raw(raw, equals)) {
+      if (fields.set_expected(raw, equals)) continue;
+      if (!source.classify(raw, equals, line)) continue;
       if (line.classified.kind != LineKind::Attribute) {
         pending = line;
         has_pending = true;
         return;
       }
-      take(line.classified.key, line.classified.value);
+      fields.set(line.classified.key, line.classified.value);
     }
   }
 };
