@@ -134,10 +134,18 @@ class LineCutter {
 
  private:
   static constexpr std::ptrdiff_t kBlock = 64;
+  // Text is fetched from memory this far ahead of the block being read.
+  // Paired runs of the 50 MB UTF-8 statement, median time against none:
+  // 256 bytes 0.97, 512 0.955, 1024 0.96; windows-1251 (cut from decoded
+  // pieces already in cache) and the 1 MB statements unchanged (0.99-1.01).
+  static constexpr std::ptrdiff_t kAhead = 512;
 
   // The masks of the block at block_, which starts no later than p_; bytes
   // from end_ on are not read.
   void load_block() noexcept {
+    // An address, not a pointer into the text: it may lie past end_, where a
+    // prefetch never faults.
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(block_) + kAhead));
     const std::ptrdiff_t left = end_ - block_;
     if (left >= kBlock) {
       masks_of(block_, feeds_, equals_);
