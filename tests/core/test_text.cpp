@@ -315,6 +315,22 @@ TEST(Values, CommonDateFormAgreesWithTheReader) {
       }
 }
 
+// Amounts in the common form, digits and one ".", are read by a shortcut; the exponent form
+// "<text>e0" takes the general reader to the same value, scale included.
+TEST(Values, CommonAmountFormAgreesWithTheReader) {
+  auto reading = [](const std::string& text) {
+    const auto r = parse_amount(text);
+    return r ? format_amount(*r) + (r->negative ? " -" : "") : std::string("!");
+  };
+  std::mt19937 rng(7);
+  const std::string alphabet = "0123456789000.._-+ ";
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(rng() % 23, ' ');
+    for (char& c : text) c = alphabet[rng() % (i % 2 == 0 ? 15 : alphabet.size())];
+    ASSERT_EQ(reading(text), reading(text + "e0")) << text;
+  }
+}
+
 // The amount form ("=" for the text itself), or "!" for a failure, whose text quotes the value.
 TEST(Values, AmountTable) {
   const std::string d28 = "1234567890123456789012345678", f29 = "0." + repeat("1", 29), z28 = "0." + repeat("0", 28),

@@ -67,6 +67,33 @@ bool read_plain(std::string_view text, Plain& out) noexcept {
   return true;
 }
 
+// The form nearly every amount is written in, digits with at most one ".",
+// read without the general reader's 128-bit steps: at most 19 characters,
+// so the digits fit 64 bits and nothing is rounded; anything else is left
+// to read_plain.  The general reader was 2.6 % of a parse of the 50 MB
+// statement (perf), one amount a document; with this, paired runs of the
+// 50 MB statements take 0.984 (UTF-8) and 0.987 (windows-1251) of the time.
+bool read_common_form(std::string_view text, Plain& out) noexcept {
+  if (text.empty() || text.size() > 19) return false;
+  std::uint64_t mantissa = 0;
+  std::size_t dot = text.size();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(text[i])) - '0';
+    if (digit <= 9) {
+      mantissa = mantissa * 10 + digit;
+    } else if (text[i] == '.' && dot == text.size()) {
+      dot = i;
+    } else {
+      return false;
+    }
+  }
+  if (dot != text.size() && text.size() == 1) return false;  // "." alone: no digit
+  out.mantissa = mantissa;
+  out.scale = dot == text.size() ? 0 : static_cast<unsigned>(text.size() - dot - 1);
+  out.negative = false;
+  return true;
+}
+
 // The exponent form "<plain>e<n>", tried when the plain form fails.
 bool read_exponent(std::string_view text, Plain& out) noexcept {
   std::size_t e = 0;
@@ -142,7 +169,7 @@ void normalize(const Decimal& d, u128& mantissa, unsigned& scale) noexcept {
 
 AmountResult parse_amount(std::string_view text) noexcept {
   Plain v;
-  if (read_plain(text, v) || read_exponent(text, v)) return to_decimal(v);
+  if (read_common_form(text, v) || read_plain(text, v) || read_exponent(text, v)) return to_decimal(v);
   return fail(ValueError::InvalidAmount);
 }
 
