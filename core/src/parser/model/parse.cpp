@@ -26,10 +26,22 @@ Result<Ok, ParseError> RecordPump::run(SectionStream& stream, RecordReader& read
 
 namespace {
 
+// Room for one document is reserved for every this many bytes of input, so
+// that the statement's vector seldom grows: a document takes 25 to 40 lines,
+// 1 to 1.7 KB.  Each growth moved every document into newly mapped memory,
+// and mapping it in was a large part of a parse on this machine.  Room left
+// unused is address space more than memory: pages never written are never
+// mapped in.  Core benchmark, 50 MB statements, minimum of 20 interleaved
+// runs: UTF-8 30.9 -> 29.4 ms, windows-1251 63.8 -> 59.6 ms; repeated parses
+// of the windows-1251 one in a process holding nothing else: 130-160 ms
+// each -> 70-100 ms.
+constexpr std::size_t kDocumentBytes = 1024;
+
 // Collects the records of one statement; intervals are filed (sorted, with
 // repeats dropped) as they come.
 class StatementSink final : public RecordSink {
  public:
+  explicit StatementSink(std::size_t expected_documents) { statement_.documents.reserve(expected_documents); }
   void on_header(Encoding encoding, const AttributeMap&) override { statement_.encoding = encoding; }
   void on_interval(std::string_view account, Interval&& interval, LineNo) override {
     accounts_.add_interval(account, interval);
@@ -62,7 +74,7 @@ Result<Ok, ParseError> parse_records(std::span<Hook* const> hooks, std::string_v
 ParseResult parse_statement(std::span<Hook* const> hooks, std::string_view input) {
   auto stream = SectionStream::open(input);
   if (!stream) return fail(std::move(stream).error());
-  StatementSink sink;
+  StatementSink sink(input.size() / kDocumentBytes);
   RecordReader reader(hooks, stream->encoding(), sink);
   auto read = RecordPump::run(*stream, reader);
   if (!read) return fail(std::move(read).error());
