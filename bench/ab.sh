@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Compares the core parser of two revisions on a machine whose speed drifts:
+#
+#   bench/ab.sh BEFORE AFTER [FILE...]
+#
+# BEFORE and AFTER are git revisions, or "." for the working tree.  Each
+# one's core is built as a shared library (g++ -O3, as a release build);
+# then, for each statement (default: bench/data/statement_*.txt), the two
+# parses alternate call by call with the floor, without and with a no-op
+# hook (ab/ab_driver.cpp).  Read the ratio column: per-round ratios are
+# steady where minimums and medians of separate runs are not.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(dirname "$here")
+[[ $# -ge 2 ]] || { echo "usage: bench/ab.sh BEFORE AFTER [FILE...]" >&2; exit 2; }
+before=$1 after=$2
+shift 2
+files=("$@")
+[[ ${#files[@]} -gt 0 ]] || files=("$top"/bench/data/statement_*.txt)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+build() {  # REVISION NAME
+  local src="$work/src-$2"
+  mkdir -p "$src"
+  if [[ $1 == . ]]; then
+    cp -r "$top/core" "$src/"
+  else
+    git -C "$top" archive "$1" core | tar -x -C "$src"
+  fi
+  g++ -std=c++20 -O3 -DNDEBUG -fPIC -shared -fvisibility=hidden -I"$src/core/include" -I"$src/core/src" \
+      "$src"/core/src/*.cpp "$src"/core/src/*/*.cpp "$src"/core/src/*/*/*.cpp "$here/ab/ab_library.cpp" \
+      -o "$work/$2.so"
+}
+
+echo "building $before and $after ..." >&2
+build "$before" before & build "$after" after & wait %1 && wait %2
+g++ -std=c++20 -O2 "$here/ab/ab_driver.cpp" -o "$work/ab_driver" -ldl
+
+cd "$work"
+for file in "${files[@]}"; do
+  file=$(realpath "$file")
+  big=$(( $(stat -c %s "$file") >= 10000000 ))
+  echo "== $(basename "$file"): $before -> $after"
+  ./ab_driver "$file" $(( big ? 30 : 300 )) ./after.so@floor ./before.so ./after.so
+  ./ab_driver "$file" $(( big ? 8 : 100 )) ./before.so@hook ./after.so@hook
+done
