@@ -15,8 +15,9 @@ top=$(dirname "$here")
 [[ $# -ge 2 ]] || { echo "usage: bench/ab.sh BEFORE AFTER [FILE...]" >&2; exit 2; }
 before=$1 after=$2
 shift 2
-files=("$@")
-[[ ${#files[@]} -gt 0 ]] || files=("$top"/bench/data/statement_*.txt)
+[[ $# -gt 0 ]] || set -- "$top"/bench/data/statement_*.txt
+files=()
+for file in "$@"; do files+=("$(realpath "$file")"); done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -39,7 +40,6 @@ g++ -std=c++20 -O2 "$here/ab/ab_driver.cpp" -o "$work/ab_driver" -ldl
 
 cd "$work"
 for file in "${files[@]}"; do
-  file=$(realpath "$file")
   big=$(( $(stat -c %s "$file") >= 10000000 ))
   echo "== $(basename "$file"): $before -> $after"
   ./ab_driver "$file" $(( big ? 30 : 300 )) ./after.so@floor ./before.so ./after.so

@@ -28,6 +28,8 @@
 #include "text/lines.hpp"
 #include "text/unicode.hpp"
 
+#include "floor.hpp"
+
 namespace {
 
 struct Input {
@@ -120,41 +122,16 @@ void bm_stream(benchmark::State& state, const Input* in) {
   set_bytes(state, *in);
 }
 
-// Line feeds in `text`: the same in windows-1251 and in UTF-8.
-std::size_t count_lines(std::string_view text) noexcept {
-  std::size_t lines = 0;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
-    ++lines;
-    p = static_cast<const char*>(lf) + 1;
-  }
-  return lines;
-}
-
-// Turning the bytes into UTF-8 text plus the line scan: validation for
-// UTF-8 input; for windows-1251 the table decode, through one cache-warm
-// buffer as the parser does it line by line.
+// Turning the bytes into UTF-8 text plus the line scan (floor.hpp).
 void bm_floor(benchmark::State& state, const Input* in) {
-  constexpr std::size_t kChunk = 64 * 1024;
-  const auto buffer = std::make_unique<char[]>(kChunk * 3);
+  const auto buffer = std::make_unique<char[]>(mirtle::bench::kFloorBuffer);
   for (auto _ : state) {
-    auto decoded = mirtle::text::decode_input(in->bytes);
-    if (!decoded) {
+    const auto lines = mirtle::bench::floor_lines(in->bytes, buffer.get());
+    if (!lines) {
       state.SkipWithError("decode failed");
       return;
     }
-    std::size_t lines = 0;
-    if (decoded->per_line) {
-      const std::string_view raw = decoded->text;
-      for (std::size_t at = 0; at < raw.size(); at += kChunk) {
-        const std::size_t n = mirtle::text::decode_windows1251(raw.substr(at, kChunk), buffer.get());
-        lines += count_lines(std::string_view(buffer.get(), n));
-      }
-    } else {
-      lines = count_lines(decoded->text);
-    }
-    benchmark::DoNotOptimize(lines);
+    benchmark::DoNotOptimize(*lines);
   }
   set_bytes(state, *in);
 }
@@ -166,7 +143,7 @@ void bm_validate(benchmark::State& state, const Input* in) {
 }
 
 void bm_lines(benchmark::State& state, const Input* in) {
-  for (auto _ : state) benchmark::DoNotOptimize(count_lines(in->bytes));
+  for (auto _ : state) benchmark::DoNotOptimize(mirtle::bench::count_lines(in->bytes));
   set_bytes(state, *in);
 }
 

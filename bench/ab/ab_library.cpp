@@ -1,13 +1,11 @@
 // One build of the core as a shared library, for ab_driver: the parse with
-// and without a hook, and the floor (validating or decoding the bytes and
-// finding the line ends, as bench_core's floor/…/decode+lines).  Each
-// returns a count that is never 0 on success.
-#include <cstring>
+// and without a hook, and the floor (floor.hpp, as bench_core's
+// floor/…/decode+lines).  Each returns a count that is never 0 on success.
 #include <memory>
 #include <string_view>
 
 #include "mirtle/statement.hpp"
-#include "text/decode.hpp"
+#include "../floor.hpp"
 
 #define AB_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -20,17 +18,6 @@ class NoopHook final : public mirtle::Hook {
     return mirtle::HookOutcome::ok();
   }
 };
-
-std::size_t count_lines(std::string_view text) {
-  std::size_t lines = 0;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
-    ++lines;
-    p = static_cast<const char*>(lf) + 1;
-  }
-  return lines;
-}
 
 }  // namespace
 
@@ -47,15 +34,7 @@ AB_EXPORT std::size_t ab_parse_hook(const char* bytes, std::size_t size) {
 }
 
 AB_EXPORT std::size_t ab_floor(const char* bytes, std::size_t size) {
-  constexpr std::size_t kChunk = 64 * 1024;
-  const auto decoded = mirtle::text::decode_input(std::string_view(bytes, size));
-  if (!decoded) return 0;
-  if (!decoded->per_line) return count_lines(decoded->text) + 1;
-  const auto buffer = std::make_unique<char[]>(kChunk * 3);
-  std::size_t lines = 1;
-  for (std::size_t at = 0; at < decoded->text.size(); at += kChunk) {
-    const std::size_t n = mirtle::text::decode_windows1251(decoded->text.substr(at, kChunk), buffer.get());
-    lines += count_lines(std::string_view(buffer.get(), n));
-  }
-  return lines;
+  static const auto buffer = std::make_unique<char[]>(mirtle::bench::kFloorBuffer);
+  const auto lines = mirtle::bench::floor_lines(std::string_view(bytes, size), buffer.get());
+  return lines ? *lines + 1 : 0;
 }
