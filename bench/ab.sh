@@ -15,7 +15,17 @@ top=$(dirname "$here")
 [[ $# -ge 2 ]] || { echo "usage: bench/ab.sh BEFORE AFTER [FILE...]" >&2; exit 2; }
 before=$1 after=$2
 shift 2
-[[ $# -gt 0 ]] || set -- "$top"/bench/data/statement_*.txt
+if [[ $# -eq 0 ]]; then  # the generated statements, made when missing as by run_core.sh
+  mkdir -p "$top/bench/data"
+  for size in 1mb 50mb; do
+    for enc in utf8 cp1251; do
+      out="$top/bench/data/statement_${size}_${enc}.txt"
+      [[ -s $out ]] || python3 "$top/bench/gen_statement.py" --size "${size^^}" --encoding "${enc/utf8/utf-8}" \
+        --seed 1 -o "$out"
+    done
+  done
+  set -- "$top"/bench/data/statement_*.txt
+fi
 files=()
 for file in "$@"; do files+=("$(realpath "$file")"); done
 work=$(mktemp -d)
