@@ -38,8 +38,10 @@ inline void copy_value(char* to, const char* from, std::size_t n) noexcept {
   };
   if (n > 64) {
     std::memcpy(to, from, n);
+  } else if (n > 32) {
+    move_ends.operator()<32>();
   } else if (n > 16) {
-    if (n > 32) move_ends.operator()<32>(); else move_ends.operator()<16>();
+    move_ends.operator()<16>();
   } else if (n >= 8) {
     move_ends.operator()<8>();
   } else if (n >= 4) {
