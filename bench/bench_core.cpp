@@ -126,7 +126,7 @@ void bm_stream(benchmark::State& state, const Input* in) {
 void bm_floor(benchmark::State& state, const Input* in) {
   const auto buffer = std::make_unique<char[]>(mirtle::bench::kFloorBuffer);
   for (auto _ : state) {
-    const auto lines = mirtle::bench::floor_lines(in->bytes, buffer.get());
+    auto lines = mirtle::bench::floor_lines(in->bytes, buffer.get());
     if (!lines) {
       state.SkipWithError("decode failed");
       return;
