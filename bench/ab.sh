@@ -27,7 +27,14 @@ if [[ $# -eq 0 ]]; then  # the generated statements, made when missing as by run
   set -- "$top"/bench/data/statement_*.txt
 fi
 files=()
-for file in "$@"; do files+=("$(realpath "$file")"); done
+for file in "$@"; do
+  [[ -f $file && -r $file ]] || { echo "bench/ab.sh: cannot read $file" >&2; exit 1; }
+  files+=("$(realpath "$file")")
+done
+for revision in "$before" "$after"; do
+  [[ $revision == . ]] || git -C "$top" rev-parse --verify --quiet "$revision^{commit}" >/dev/null ||
+    { echo "bench/ab.sh: $revision is not a revision of $top" >&2; exit 1; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -37,7 +44,7 @@ build() {  # REVISION NAME
   if [[ $1 == . ]]; then
     cp -r "$top/core" "$src/"
   else
-    git -C "$top" archive "$1" core | tar -x -C "$src"
+    git -C "$top" archive "$1" core | tar -x -C "$src" || return 1
   fi
   g++ -std=c++20 -O3 -DNDEBUG -fPIC -shared -fvisibility=hidden -I"$src/core/include" -I"$src/core/src" \
       "$src"/core/src/*.cpp "$src"/core/src/*/*.cpp "$src"/core/src/*/*/*.cpp "$here/ab/ab_library.cpp" \
@@ -45,7 +52,14 @@ build() {  # REVISION NAME
 }
 
 echo "building $before and $after ..." >&2
-build "$before" before & build "$after" after & wait %1 && wait %2
+build "$before" before &
+before_job=$!
+build "$after" after &
+after_job=$!
+built=1
+wait "$before_job" || built=0
+wait "$after_job" || built=0
+(( built )) || { echo "bench/ab.sh: the build failed" >&2; exit 1; }
 g++ -std=c++20 -O2 "$here/ab/ab_driver.cpp" -o "$work/ab_driver" -ldl
 
 cd "$work"
