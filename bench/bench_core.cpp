@@ -61,13 +61,16 @@ void set_bytes(benchmark::State& state, const Input& in) {
                           static_cast<std::int64_t>(in.bytes.size()));
 }
 
-void bm_parse(benchmark::State& state, const Input* in, bool with_hook) {
+// `threads`: as ParseOptions::threads (0: two for a large statement).
+void bm_parse(benchmark::State& state, const Input* in, bool with_hook, unsigned threads) {
   NoopHook hook;
+  mirtle::ParseOptions options;
+  options.threads = threads;
   std::vector<mirtle::Hook*> hooks;
   if (with_hook) hooks.push_back(&hook);
   for (auto _ : state) {
     // The statement is freed inside the loop: callers pay for that too.
-    auto result = mirtle::parse_statement(hooks, in->bytes);
+    auto result = mirtle::parse_statement(hooks, in->bytes, options);
     if (!result) {
       state.SkipWithError("parse failed");
       return;
@@ -260,13 +263,16 @@ int main(int argc, char** argv) {
   if (inputs.empty()) std::fprintf(stderr, "no benchmark inputs in %s\n", dir.c_str());
 
   // Google Benchmark 1.7 takes the name as a C string (and copies it).
+  // Rates are per second of wall time: a large statement is parsed on two
+  // threads.
   auto add = [](const std::string& name, auto&&... args) {
-    benchmark::RegisterBenchmark(name.c_str(), args...)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name.c_str(), args...)->Unit(benchmark::kMillisecond)->UseRealTime();
   };
   for (const auto& in : inputs) {
     const Input* p = in.get();
-    add("parse/" + p->label + "/no_hook", bm_parse, p, false);
-    add("parse/" + p->label + "/noop_hook", bm_parse, p, true);
+    add("parse/" + p->label + "/no_hook", bm_parse, p, false, 0u);
+    add("parse/" + p->label + "/one_thread", bm_parse, p, false, 1u);
+    add("parse/" + p->label + "/noop_hook", bm_parse, p, true, 0u);
     add("stage2/" + p->label + "/stream", bm_stream, p);
     add("stage1/" + p->label + "/classified_lines", bm_lines_classified, p);
     add("floor/" + p->label + "/decode+lines", bm_floor, p);

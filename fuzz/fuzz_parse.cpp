@@ -1,7 +1,8 @@
 // libFuzzer harness for parse_statement and the section stream under it.
 //
 // The first byte picks how the parse runs; the rest is the statement:
-//   mode % 4 == 0  no hooks
+//   mode % 4 == 0  no hooks; read in two parts at once (as a large
+//                  statement is), the result must be the same
 //   mode % 4 == 1  a hook that changes nothing; the result must equal the
 //                  result of the same input without hooks
 //   mode % 4 == 2  one hook that adds, removes and renames keys and changes
@@ -343,10 +344,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   switch (mode % 4) {
     case 0: {
-      const auto whole = mirtle::parse_statement({}, input);
+      mirtle::ParseOptions one_thread, two_parts;
+      one_thread.threads = 1;
+      two_parts.threads = 2;
+      two_parts.split_from = 0;
+      const auto whole = mirtle::parse_statement({}, input, one_thread);
       check(whole);
       check_stream(input, whole);
       check_windows1251(input);
+      check_same(whole, mirtle::parse_statement({}, input, two_parts));
       break;
     }
     case 1: {

@@ -6,6 +6,7 @@
 
 #include "mirtle/sections.hpp"
 #include "parser/attrs/attribute_list.hpp"
+#include "parser/model/parse_in_parts.hpp"
 #include "support.hpp"
 #include "text/decode.hpp"
 #include "text/unicode.hpp"
@@ -134,6 +135,63 @@ TEST(Stages, FieldsAgreeWithTheAttributeList) {
     const auto plain = parse(input), hooked = parse(input, {&unchanged});
     EXPECT_EQ(plain ? dump(*plain) : describe(plain.error()), hooked ? dump(*hooked) : describe(hooked.error()));
   }
+}
+
+// A large statement is read in two parts at once, the second on a thread of its own; the result
+// must be the whole text's, whatever lies on either side of the cut.  Every input here is cut
+// (no size limit), so the mutations put errors, warnings, repeats and stray markers before, at
+// and after the cut, and the cases below aim at what the cut itself must get right.
+TEST(Stages, TwoPartsAgreeWithOneThread) {
+  ParseOptions one, two;
+  one.threads = 1;
+  two.threads = 2;
+  two.split_from = 0;
+  std::vector<std::pair<std::string, const char*>> cases;
+  for (std::string& input : inputs(30)) cases.emplace_back(std::move(input), "mutation");
+
+  const std::string utf8_text = read_file(kFiles[0]);
+  const std::string cp1251_text = read_file(kFiles[1]);
+  const std::string generated = read_file(kFiles[3]);
+  const std::size_t half = generated.size() / 2;
+  const std::size_t tail = generated.rfind("КонецФайла");
+  const std::string body = generated.substr(0, tail);  // the sections, with no end
+  const std::string account = "СекцияРасчСчет\nДатаНачала=01.01.2024\nРасчСчет=40702810000000000001\n"
+                              "НачальныйОстаток=10.00\nКонецРасчСчет\n";
+  const std::string second_account = "СекцияРасчСчет\nДатаНачала=01.01.2023\nРасчСчет=40702810000000000001\n"
+                                     "НачальныйОстаток=5.00\nКонецРасчСчет\n";
+  cases.emplace_back(body + account + body.substr(body.find("СекцияДокумент")) + second_account + account +
+                         "КонецФайла\n",
+                     "one account's intervals on both sides, one repeated, out of order");
+  cases.emplace_back(body + "КонецФайла\n" + body.substr(body.find("СекцияДокумент")) + "КонецФайла\n",
+                     "the end of the file before the cut");
+  const std::size_t open_doc = body.find("КонецДокумента", half);
+  cases.emplace_back(body.substr(0, open_doc) + body.substr(open_doc + std::string("КонецДокумента\n").size()) +
+                         "КонецФайла\n",
+                     "a document left open across the cut");
+  cases.emplace_back(body.substr(0, half) + "\xE9\n" + body.substr(half) + "КонецФайла\n",
+                     "a byte that is not UTF-8 before the cut");
+  cases.emplace_back(body + "Назначение=\xE9\n" + "КонецФайла\n", "a byte that is not UTF-8 after it");
+  cases.emplace_back("\xEF\xBB\xBF" + generated, "a UTF-8 mark");
+  cases.emplace_back(body, "no end of the file");
+  cases.emplace_back(body + "КонецФайла\nlater\n", "a line after the end");
+  cases.emplace_back(generated.substr(0, half) + "\r\n\r\n   \n" + generated.substr(half), "blank lines");
+  cases.emplace_back(cp1251_text + cp1251_text.substr(cp1251_text.find('\n') + 1), "windows-1251 twice over");
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : std::string("1CClientBankExchange\r\nКонецФайла\r\n")) utf16 += {static_cast<char>(c), '\0'};
+  cases.emplace_back(utf16, "UTF-16 (read whole)");
+  cases.emplace_back(utf8_text.substr(0, utf8_text.find("СекцияДокумент")) + repeat("Получатель=x\n", 20000) +
+                         utf8_text.substr(utf8_text.find("СекцияДокумент")),
+                     "a header past the middle");
+
+  std::size_t cut = 0;
+  for (const auto& [input, why] : cases) {
+    const auto whole = parse_statement({}, input, one), parts = parse_statement({}, input, two);
+    EXPECT_EQ(whole ? dump(*whole) : describe(whole.error()), parts ? dump(*parts) : describe(parts.error()))
+        << why << "\n" << input.substr(0, 200);
+    cut += parse_in_two_parts(input).has_value();
+  }
+  // Most inputs are read in parts, not whole after all.
+  EXPECT_GT(cut, cases.size() * 3 / 4);
 }
 
 // The file's non-blank lines, trimmed, with their numbers, framed here without the line source.

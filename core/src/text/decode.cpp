@@ -311,6 +311,11 @@ bool looks_like_text(std::string_view utf8) noexcept {
 }
 
 Result<DecodedText, ErrorKind> decode_input(std::string_view input) {
+  return decode_input(input, [](std::string_view text) { return is_valid_utf8(text.data(), text.data() + text.size()); });
+}
+
+Result<DecodedText, ErrorKind> decode_input(std::string_view input,
+                                            const std::function<bool(std::string_view)>& is_utf8) {
   if (all_ascii_space(input)) return fail(ErrorKind::EmptyInput);
 
   constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
@@ -318,7 +323,7 @@ Result<DecodedText, ErrorKind> decode_input(std::string_view input) {
   if (starts_with(rest, kUtf8Mark)) rest.remove_prefix(3);
 
   DecodedText decoded;
-  if (is_valid_utf8(rest.data(), rest.data() + rest.size())) {
+  if (is_utf8(rest)) {
     decoded.encoding = Encoding::UTF8;
     decoded.text = rest;
     return decoded;

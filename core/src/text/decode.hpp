@@ -3,6 +3,7 @@
 
 #include "text/unicode.hpp"
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -26,6 +27,11 @@ struct DecodedText {
 // path (with UTF-8/UTF-16 marks) and its plausibility check.  Fails with
 // EmptyInput or NotStatement.  Throws only std::bad_alloc.
 Result<DecodedText, ErrorKind> decode_input(std::string_view input);
+// The same, where `is_utf8(text)` tells whether `text`, the input after any
+// UTF-8 mark, is valid UTF-8: for a caller that has another thread check
+// part of it.
+Result<DecodedText, ErrorKind> decode_input(std::string_view input,
+                                            const std::function<bool(std::string_view)>& is_utf8);
 
 // Decodes windows-1251 bytes into `out`, which has room for 3 bytes per
 // input byte and one more; returns the UTF-8 length.

@@ -54,7 +54,11 @@ void LineSource::decode_next_piece() {
 Result<LineSource, ErrorKind> LineSource::open(std::string_view input) {
   auto decoded = text::decode_input(input);
   if (!decoded) return fail(decoded.error());
-  LineSource source(std::move(decoded).value());
+  return open(std::move(decoded).value());
+}
+
+Result<LineSource, ErrorKind> LineSource::open(text::DecodedText&& decoded) {
+  LineSource source(std::move(decoded));
   // The first line, trimmed, must be the marker; it is read again as line 1.
   LineCutter first_cut(source.decoded_.text);
   std::string_view first;

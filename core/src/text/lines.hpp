@@ -231,6 +231,14 @@ class LineSource {
   // Decides the encoding and checks the first line.  `input` must outlive
   // the source.  Fails with EmptyInput or NotStatement.
   static Result<LineSource, ErrorKind> open(std::string_view input);
+  // The same over text whose encoding is decided: checks the first line.
+  static Result<LineSource, ErrorKind> open(text::DecodedText&& decoded);
+  // The lines of a part of a statement's text that starts at a line, with
+  // no check of its first line; they are numbered from 1.
+  static LineSource over_part(text::DecodedText&& part) noexcept { return LineSource(std::move(part)); }
+
+  // Lines cut so far, blank ones included: after the last, the text's lines.
+  LineNo lines_read() const noexcept { return lineno_; }
 
   Encoding encoding() const noexcept { return decoded_.encoding; }
 

@@ -13,6 +13,7 @@
 
 namespace mirtle {
 
+class LineSource;
 class RecordReader;
 
 // Runs a stream through a reader until the text ends or fails.  The
@@ -20,6 +21,14 @@ class RecordReader;
 // line source directly, with no event each.
 struct RecordPump {
   static Result<Ok, ParseError> run(SectionStream& stream, RecordReader& reader);
+
+  // Streams over the parts of a text read in parts (parse_in_parts.cpp):
+  // the first stops at its end in whatever state it is, the state then
+  // told by context_of(); a later one starts between sections.
+  static SectionStream first_part(LineSource&& lines);
+  static SectionStream later_part(LineSource&& lines);
+  static ParserContext context_of(const SectionStream& stream) noexcept;
+  static LineNo lines_read(const SectionStream& stream) noexcept;
 };
 
 class RecordReader {
@@ -39,6 +48,9 @@ class RecordReader {
   // Where the attributes of such a section go, as take() would put them
   // from their events.
   DocumentFields& fields() noexcept { return fields_; }
+
+  // For a later part of a statement: its header went with the first part.
+  void skip_header() noexcept { header_sent_ = true; }
 
   // The header, complete once the first section has started.
   AttributeMap take_header() noexcept { return std::move(header_); }

@@ -16,6 +16,9 @@ struct SectionStream::State {
   // A line read ahead by the pump, to be reported by next() first.
   bool has_pending = false;
   TextLine pending;
+  // Set for the first part of a text read in parts: its end ends the stream
+  // in any state, which the reader then checks.
+  bool first_part = false;
 
   // Passes the attribute lines of the open section to `fields` and stops
   // before the first other line, which next() then reports.  A line that

@@ -53,7 +53,7 @@ Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
     line = s.pending;
     s.has_pending = false;
   } else if (!s.source.next(line)) {
-    if (s.context == ParserContext::Finished) return false;
+    if (s.context == ParserContext::Finished || s.first_part) return false;
     return fail(ParseError::plain(ErrorKind::Unfinished));
   }
   const LineKind kind = line.classified.kind;
