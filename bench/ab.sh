@@ -8,7 +8,9 @@
 # then, for each statement (default: bench/data/statement_*.txt), the two
 # parses alternate call by call with the floor, without and with a no-op
 # hook (ab/ab_driver.cpp).  Read the ratio column: per-round ratios are
-# steady where minimums and medians of separate runs are not.
+# steady where minimums and medians of separate runs are not.  Parses are
+# held to one thread; AB_THREADS=default gives each core its default (a
+# large statement on two threads).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(dirname "$here")
@@ -46,10 +48,11 @@ build() {  # REVISION NAME
   else
     git -C "$top" archive "$1" core | tar -x -C "$src" || return 1
   fi
-  # A core that can parse on two threads is held to one: the per-line work
-  # is what is compared.
+  # A core that can parse on two threads is held to one, the per-line work
+  # being what is compared, unless AB_THREADS=default asks for its default.
   local one_thread=()
-  grep -q 'struct ParseOptions' "$src/core/include/mirtle/statement.hpp" && one_thread=(-DAB_ONE_THREAD)
+  [[ ${AB_THREADS:-one} != default ]] && grep -q 'struct ParseOptions' "$src/core/include/mirtle/statement.hpp" &&
+    one_thread=(-DAB_ONE_THREAD)
   g++ -std=c++20 -O3 -DNDEBUG -fPIC -shared -fvisibility=hidden -pthread "${one_thread[@]}" \
       -I"$src/core/include" -I"$src/core/src" \
       "$src"/core/src/*.cpp "$src"/core/src/*/*.cpp "$src"/core/src/*/*/*.cpp "$here/ab/ab_library.cpp" \

@@ -55,9 +55,11 @@ struct ParseOptions {
   // 0: two when the machine runs two or more threads at once; 1: the
   // calling thread only; 2 or more: two.
   unsigned threads = 0;
-  // Paired runs, two threads against one (median time ratio): 1 MB 0.98,
-  // 2 MB 0.73, 4 MB 0.70, 50 MB 0.59 (bench/README, "Reading in two parts").
-  std::size_t split_from = std::size_t{2} << 20;
+  // Two threads against one, median time ratio of paired runs in four
+  // sittings (bench/two_threads.cpp): 1 MB 0.81-1.20, 2 MB 0.73-1.20,
+  // 4 MB 0.70-1.00, 8 MB 0.63-1.03, 50 MB 0.57-0.65.  The second core of
+  // the machine measured was not always free, which small inputs felt most.
+  std::size_t split_from = std::size_t{4} << 20;
 };
 
 // Parses one statement.  `input` is read only during the call; UTF-8 input
