@@ -68,17 +68,18 @@ class DocumentFields {
     last_ = static_cast<std::size_t>(field);
     set(field, value);
   }
-  // set() of an untrimmed line "key=value" whose first "=" is at `equals`,
-  // when its key is exactly the one expected next (without white space
-  // around it, its value trimmed, the line is read the same either way);
+  // set() of an untrimmed line "key=value" whose key is exactly the one
+  // expected next, with "=" right after it (without white space around
+  // the key, its value trimmed, the line is read the same either way);
   // false, and nothing set, otherwise.  The expected key is never
   // СекцияДокумент, which starts a section instead: its line never
   // reaches set().
-  bool set_expected(std::string_view line, const char* equals) noexcept {
-    if (equals == nullptr) return false;
+  bool set_expected(std::string_view line) noexcept {
     const DocField field = follows_[last_];
-    const auto split = static_cast<std::size_t>(equals - line.data());
-    if (!document_keys::is_key_of(line.substr(0, split), field)) return false;
+    const std::size_t split = document_keys::key_size(field);
+    // No key holds "=", so one right after the key is the line's first.
+    if (line.size() <= split || line[split] != '=' || !document_keys::is_key_of(line.substr(0, split), field))
+      return false;
     last_ = static_cast<std::size_t>(field);
     set(field, text::trim(line.substr(split + 1)));
     return true;

@@ -130,6 +130,18 @@ inline bool same_long_key(const char* key, std::size_t n, const PaddedKey& candi
 #endif
 }
 
+// A line that starts with a key and "=" has its first "=" there.
+static_assert([] {
+  for (const DocFieldInfo& f : kDocumentFields)
+    if (f.key.find('=') != std::string_view::npos) return false;
+  return true;
+}(), "a document key holds \"=\"");
+
+// The length of `field`'s key.
+inline std::size_t key_size(DocField field) noexcept {
+  return kDocumentFields[static_cast<std::size_t>(field)].key.size();
+}
+
 // Whether `key` is the key of `field`.
 inline bool is_key_of(std::string_view key, DocField field) noexcept {
   const auto f = static_cast<std::size_t>(field);

@@ -30,11 +30,10 @@ struct SectionStream::State {
   template <typename Fields>
   void read_attributes(Fields& fields) {
     std::string_view raw;
-    const char* equals;
     TextLine line;
-    while (source.next_raw(raw, equals)) {
-      if (fields.set_expected(raw, equals)) continue;
-      if (!source.classify(raw, equals, line)) continue;
+    while (source.next_raw(raw)) {
+      if (fields.set_expected(raw)) continue;
+      if (!source.classify(raw, line)) continue;
       if (line.classified.kind != LineKind::Attribute) {
         pending = line;
         has_pending = true;
