@@ -14,6 +14,7 @@ MIRTLE_PACKAGES=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-dev unicode-data
   python3-mypy python3-pyarrow python3-pandas python3-dask python3-distributed
+  python3-openpyxl libxlsxwriter-dev
   libre2-11  # provides a virtual package pyarrow needs; debootstrap resolves no virtuals
 )
 
