@@ -18,15 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "mirtle/accounts.hpp"
 #include "mirtle/attrs.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/writer.hpp"
-#include "parser/attrs/attribute_list.hpp"
-#include "records/builders.hpp"
-#include "text/decode.hpp"
-#include "text/lines.hpp"
-#include "text/unicode.hpp"
+#include "records/src/attribute_list.hpp"
+#include "records/src/builders.hpp"
+#include "mirtle/decode.hpp"
+#include "mirtle/lines.hpp"
+#include "mirtle/unicode.hpp"
 
 #include "floor.hpp"
 

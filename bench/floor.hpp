@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "text/decode.hpp"
+#include "mirtle/decode.hpp"
 
 namespace mirtle::bench {
 

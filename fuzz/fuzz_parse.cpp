@@ -22,12 +22,13 @@
 #include <vector>
 
 #include "mirtle/records.hpp"
+#include "mirtle/statement.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/values.hpp"
-#include "text/decode.hpp"
-#include "text/quote.hpp"
-#include "text/unicode.hpp"
+#include "mirtle/decode.hpp"
+#include "mirtle/quote.hpp"
+#include "mirtle/unicode.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "args.hpp"
 #include "mirtle/vocabulary.hpp"
-#include "text/quote.hpp"
+#include "mirtle/quote.hpp"
 
 namespace mirtle_py {
 namespace {

@@ -10,7 +10,7 @@
 #include <type_traits>
 
 #include "mirtle/values.hpp"
-#include "text/quote.hpp"
+#include "mirtle/quote.hpp"
 
 namespace mirtle_py {
 namespace {

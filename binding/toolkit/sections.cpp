@@ -8,7 +8,7 @@
 #include "buffer.hpp"
 #include "stream.hpp"
 #include "errors.hpp"
-#include "text/quote.hpp"
+#include "mirtle/quote.hpp"
 
 namespace mirtle_toolkit {
 namespace {

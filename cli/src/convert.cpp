@@ -18,13 +18,6 @@ namespace mirtle_cli {
 
 namespace {
 
-constexpr std::string_view kEncodingKey = "Кодировка";
-
-// The name the writer gives the output encoding in the header.
-std::string_view header_name(mirtle::Encoding encoding) noexcept {
-  return encoding == mirtle::Encoding::CP1251 ? "Windows" : "UTF-8";
-}
-
 mirtle::WriteOptions write_options(const ConvertOptions& options, mirtle::Encoding input) {
   mirtle::WriteOptions w;
   w.encoding = options.encoding.empty() ? input
@@ -38,9 +31,9 @@ mirtle::WriteOptions write_options(const ConvertOptions& options, mirtle::Encodi
 
 // Tells, on standard error, which Кодировка lines the writer renames.
 void report_header_updates(const std::string& name, const mirtle::RawStatement& raw, mirtle::Encoding output) {
-  const std::string_view target = header_name(output);
+  const std::string_view target = mirtle::header_name(output);
   for (const mirtle::RawAttribute& a : raw.header) {
-    if (a.key != kEncodingKey || a.value == target) continue;
+    if (a.key != mirtle::kEncodingKey || a.value == target) continue;
     const std::string note =
         fmt::format("{}:{}: note: {}={} is written as {}={}\n", name, a.lineno, a.key, a.value, a.key, target);
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, note.data(), note.size());

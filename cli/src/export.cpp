@@ -11,7 +11,7 @@
 #include "fields.hpp"
 #include "mirtle/sections.hpp"
 #include "progress.hpp"
-#include "records/builders.hpp"
+#include "mirtle/accounts.hpp"
 #include "text_formats.hpp"
 
 namespace mirtle_cli {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "mirtle/message.hpp"
 #include "mirtle/statement.hpp"
 
 namespace mirtle::testing {
@@ -41,7 +42,7 @@ inline std::string repeat(std::string_view piece, std::size_t times) {
 }
 
 // One line per error, naming only the fields its kind carries.
-inline std::string describe(const ParseError& e) {
+inline std::string summary(const ParseError& e) {
   static const char* const kKinds[] = {"", "InvalidDocument", "Unfinished", "NotStatement", "EmptyInput"};
   static const char* const kSyntax[] = {"UnexpectedSection", "UnexpectedAttribute", "UnrecognizedLine",
                                         "MissingField", "AccountParseError", "DocumentParseError", "HookError"};
@@ -53,7 +54,7 @@ inline std::string describe(const ParseError& e) {
     out += std::string(", ") + kContexts[static_cast<int>(e.context)];
   return out + ")";
 }
-inline std::string describe(const ParseResult& r) { return r ? std::string("ok") : describe(r.error()); }
+inline std::string summary(const ParseResult& r) { return r ? std::string("ok") : summary(r.error()); }
 
 inline std::string invalid_amount(std::string_view quoted) {
   return "invalid value: string \"" + std::string(quoted) +
@@ -154,7 +155,7 @@ inline std::uint64_t outcome_digest(const std::vector<std::string>& inputs, bool
   for (const std::string& input : inputs) {
     PlannedHook hook;
     const auto r = hooked ? parse(input, {&hook}) : parse(input);
-    for (unsigned char c : r ? dump(*r) : describe(r.error())) h = (h ^ c) * 1099511628211ull;
+    for (unsigned char c : r ? dump(*r) : summary(r.error())) h = (h ^ c) * 1099511628211ull;
     h = (h ^ 0xFF) * 1099511628211ull;
   }
   return h;

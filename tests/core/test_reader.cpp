@@ -6,7 +6,8 @@
 #include <random>
 #include <sstream>
 
-#include "records/builders.hpp"
+#include "mirtle/accounts.hpp"
+#include "records/src/builders.hpp"
 #include "support.hpp"
 
 namespace mirtle::testing {
@@ -50,7 +51,7 @@ TEST(Reader, TransitionsAndRejections) {
            {head + "СекцияДокумент=x\nКонецДокумента\n" + kAcc + start + "НачальныйОстаток=1,5\nКонецРасчСчет\n",
             "AccountParseError(10, " + invalid_amount("1,5") + ")"}})
     rows.push_back(row);
-  check_rows(rows, [](const std::string& input) { return describe(parse(input)); });
+  check_rows(rows, [](const std::string& input) { return summary(parse(input)); });
 }
 
 const std::string kMixed =
@@ -108,7 +109,7 @@ TEST(Hooks, CalledInListOrderUntilOneFails) {
       m.set(std::string_view("РасчСчет"), "3");
     }, refused);
     const auto r = parse(input, {&before, &middle, &after});
-    EXPECT_EQ(describe(r) + (r ? ", filed under " + r->accounts.at(0).number : ""), expected) << input;
+    EXPECT_EQ(summary(r) + (r ? ", filed under " + r->accounts.at(0).number : ""), expected) << input;
     EXPECT_EQ(log, expected_log) << input;
   }
 }
@@ -119,7 +120,7 @@ TEST(Reader, RecordsInTheirOrderWithOrWithoutHooks) {
   std::vector<std::string> log;
   TestHook none(nullptr, ""), rec(&log, "r");
   const auto r = parse(kMixed), hooked = parse(kMixed, {&none, &rec, &none});
-  ASSERT_TRUE(r && hooked) << describe(r) << describe(hooked);
+  ASSERT_TRUE(r && hooked) << summary(r) << summary(hooked);
   EXPECT_EQ(dump(*hooked), dump(*r));
   EXPECT_EQ(log.size(), 8u);
   std::string got = dump(*r);

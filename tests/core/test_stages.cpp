@@ -5,11 +5,11 @@
 #include <random>
 
 #include "mirtle/sections.hpp"
-#include "parser/attrs/attribute_list.hpp"
-#include "parser/model/parse_in_parts.hpp"
+#include "records/src/attribute_list.hpp"
+#include "records/src/parse_in_parts.hpp"
 #include "support.hpp"
-#include "text/decode.hpp"
-#include "text/unicode.hpp"
+#include "mirtle/decode.hpp"
+#include "mirtle/unicode.hpp"
 
 namespace mirtle::testing {
 namespace {
@@ -133,7 +133,7 @@ TEST(Stages, FieldsAgreeWithTheAttributeList) {
   }
   for (const std::string& input : all) {
     const auto plain = parse(input), hooked = parse(input, {&unchanged});
-    EXPECT_EQ(plain ? dump(*plain) : describe(plain.error()), hooked ? dump(*hooked) : describe(hooked.error()));
+    EXPECT_EQ(plain ? dump(*plain) : summary(plain.error()), hooked ? dump(*hooked) : summary(hooked.error()));
   }
 }
 
@@ -186,7 +186,7 @@ TEST(Stages, TwoPartsAgreeWithOneThread) {
   std::size_t cut = 0;
   for (const auto& [input, why] : cases) {
     const auto whole = parse_statement({}, input, one), parts = parse_statement({}, input, two);
-    EXPECT_EQ(whole ? dump(*whole) : describe(whole.error()), parts ? dump(*parts) : describe(parts.error()))
+    EXPECT_EQ(whole ? dump(*whole) : summary(whole.error()), parts ? dump(*parts) : summary(parts.error()))
         << why << "\n" << input.substr(0, 200);
     cut += parse_in_two_parts(input).has_value();
   }
@@ -328,8 +328,8 @@ TEST(Stages, OwnedFormKeepsRepeatsAndUnknownKeys) {
       {" \t\r\n", "EmptyInput"}};
   check_rows(rows, [](const std::string& in) {
     const auto r = read_sections(in);
-    EXPECT_EQ(describe(r ? parse(in) : ParseResult(fail(r.error()))), describe(parse(in)));
-    return r ? "ok" : describe(r.error());
+    EXPECT_EQ(summary(r ? parse(in) : ParseResult(fail(r.error()))), summary(parse(in)));
+    return r ? "ok" : summary(r.error());
   });
   EXPECT_TRUE(read_sections(x + "СекцияРасчСчет\nКонецРасчСчет\nКонецФайла\n"));
 }

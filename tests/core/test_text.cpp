@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "support.hpp"
-#include "text/decode.hpp"
-#include "text/lines.hpp"
-#include "text/unicode.hpp"
+#include "mirtle/decode.hpp"
+#include "mirtle/lines.hpp"
+#include "mirtle/unicode.hpp"
 
 namespace mirtle::testing {
 namespace {
@@ -102,7 +102,7 @@ TEST(Decoding, FirstLineAndLineNumbers) {
        {s + "Сумма" + utf8(0xA0) + "= 100 = 5", "UnexpectedAttribute(17, Сумма, 100 = 5)"},
        {s + "=", "UnexpectedAttribute(17, , )"}, {s + "КонецФайла=1", "UnexpectedAttribute(17, КонецФайла, 1)"},
        {s + "КонецФайла 1", "UnrecognizedLine(17, КонецФайла 1)"}},
-      [](const std::string& input) { return describe(parse(input)); });
+      [](const std::string& input) { return summary(parse(input)); });
 }
 
 TEST(Decoding, PlausibilityNeeds96PercentOrdinaryCharactersAmongTheFirst20480) {
@@ -242,14 +242,14 @@ TEST(Decoding, SameStatementWhateverTheEncodingAndLineEnds) {
   };
   const std::string crlf = with_line_ends(text, "\r\n"), cp = to_cp1251(text);
   const auto reference = parse(text);
-  ASSERT_TRUE(reference && reference->warnings.size() == 6 && reference->header.size() == 41) << describe(reference);
+  ASSERT_TRUE(reference && reference->warnings.size() == 6 && reference->header.size() == 41) << summary(reference);
   EXPECT_EQ(reference->header.entries().at(33), (AttributeMap::Entry{"К32", "72"}));  // first place, last value
   const std::string want = dump(*reference), as_cp1251 = "cp1251" + want.substr(5);
   for (const auto& [input, expected] : Rows{{crlf, want}, {kMark + text, want}, {text.substr(0, text.size() - 1), want},
                                             {with_line_ends(text, "\r\r\n"), want}, {cp, as_cp1251},
                                             {kMark + with_line_ends(cp, "\r\n"), as_cp1251}}) {
     const auto r = parse(input);
-    ASSERT_TRUE(r) << describe(r);
+    ASSERT_TRUE(r) << summary(r);
     EXPECT_EQ(dump(*r), expected);
   }
 }

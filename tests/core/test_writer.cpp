@@ -5,7 +5,7 @@
 #include "mirtle/sections.hpp"
 #include "mirtle/writer.hpp"
 #include "support.hpp"
-#include "text/decode.hpp"
+#include "mirtle/decode.hpp"
 
 namespace mirtle::testing {
 namespace {
@@ -41,7 +41,7 @@ class SetHook final : public Hook {
 
 Statement parsed(std::string_view text, const std::vector<Hook*>& hooks = {}) {
   auto r = parse(text, hooks);
-  EXPECT_TRUE(r) << describe(r);
+  EXPECT_TRUE(r) << summary(r);
   return r ? std::move(r).value() : Statement{};
 }
 
@@ -253,7 +253,7 @@ int check_round_trip(const Statement& s, const std::string& why) {
       continue;
     }
     auto back = parse(*written);
-    EXPECT_TRUE(back) << describe(back);
+    EXPECT_TRUE(back) << summary(back);
     if (!back) continue;
     EXPECT_TRUE(back->warnings.empty());
     EXPECT_EQ(records(*back), records(s));
@@ -307,7 +307,7 @@ TEST(RoundTrip, FilesAndTheirMutations) {
           continue;
         }
         auto again = read_sections(*text);
-        ASSERT_TRUE(again) << describe(again.error());
+        ASSERT_TRUE(again) << summary(again.error());
         EXPECT_EQ(again->encoding, options.encoding);
         EXPECT_TRUE(without_line_numbers(*again) == without_line_numbers(*stream));
         EXPECT_EQ(outcome(parse(*text)), outcome(original));

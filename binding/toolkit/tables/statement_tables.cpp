@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "text/quote.hpp"
+#include "mirtle/quote.hpp"
 
 namespace mirtle_tables {
 namespace {

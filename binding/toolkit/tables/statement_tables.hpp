@@ -5,8 +5,8 @@
 #include <memory>
 #include <span>
 
-#include "mirtle/sections.hpp"
-#include "records/builders.hpp"
+#include "mirtle/statement.hpp"
+#include "mirtle/accounts.hpp"
 #include "table.hpp"
 
 namespace mirtle_tables {

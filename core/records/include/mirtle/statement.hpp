@@ -1,0 +1,90 @@
+// The records stage's entries: bytes in, a statement record or one error
+// out, or the records handed one at a time to a sink.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mirtle/attrs.hpp"
+#include "mirtle/error.hpp"
+#include "mirtle/records.hpp"
+#include "mirtle/result.hpp"
+#include "mirtle/vocabulary.hpp"
+
+namespace mirtle {
+
+struct Statement {
+  Encoding encoding = Encoding::UTF8;
+  AttributeMap header;
+  std::vector<Account> accounts;  // in order of each number's first section
+  std::vector<Document> documents;  // in order of their closing lines
+  std::vector<Warning> warnings;  // in the order they arose
+
+  // Equality of every field; amounts as written.
+  friend bool operator==(const Statement&, const Statement&) = default;
+};
+
+// What a hook answers: success, or failure with a message.
+struct HookOutcome {
+  bool failed = false;
+  std::string message;
+
+  static HookOutcome ok() { return {}; }
+  static HookOutcome failure(std::string message) { return {true, std::move(message)}; }
+};
+
+// Called when a section closes, before its record is built.  May change
+// `attrs`; must not throw.
+class Hook {
+ public:
+  virtual ~Hook() = default;
+  virtual HookOutcome on_section(SectionType type, AttributeMap& attrs,
+                                 const AttributeMap& header) noexcept = 0;
+};
+
+using ParseResult = Result<Statement, ParseError>;
+
+// Whether a parse may use a second thread.  Without hooks, a statement of
+// at least `split_from` bytes is read in two parts at once: the second
+// part, from a document's start line near the middle, on a thread started
+// for the call.  The result is the same either way, errors and warnings
+// included.
+struct ParseOptions {
+  // 0: two when the machine runs two or more threads at once; 1: the
+  // calling thread only; 2 or more: two.
+  unsigned threads = 0;
+  // Below this size a second thread costs more than it saves.
+  std::size_t split_from = std::size_t{4} << 20;
+};
+
+// Parses one statement.  `input` is read only during the call; UTF-8 input
+// is used in place.  Hooks are called in order on this thread.  Reports
+// every failure as a ParseError; throws only std::bad_alloc.
+ParseResult parse_statement(std::span<Hook* const> hooks, std::string_view input);
+ParseResult parse_statement(std::span<Hook* const> hooks, std::string_view input, const ParseOptions& options);
+
+// Receives records one at a time, so that a statement of any size can be
+// converted without holding all its documents.  Exceptions a sink throws
+// propagate out of parse_records.
+class RecordSink {
+ public:
+  virtual ~RecordSink() = default;
+  // Once, at the first section; the header is final from then on.
+  virtual void on_header(Encoding encoding, const AttributeMap& header) = 0;
+  // Each balance interval as its section closes, in file order: repeats
+  // are not dropped and intervals are not sorted (parse_statement does both).
+  virtual void on_interval(std::string_view account, Interval&& interval, LineNo end_line) = 0;
+  virtual void on_document(Document&& document, LineNo end_line) = 0;
+  virtual void on_warning(Warning&& warning) = 0;
+};
+
+// parse_statement with the records handed to `sink` instead of kept: the
+// same hooks, errors and warnings.  Succeeds once "КонецФайла" has been read
+// and the text holds nothing else.
+Result<Ok, ParseError> parse_records(std::span<Hook* const> hooks, std::string_view input,
+                                     RecordSink& sink);
+
+}  // namespace mirtle
