@@ -71,9 +71,7 @@ bool read_plain(std::string_view text, Plain& out) noexcept {
 // The form nearly every amount is written in, digits with at most one ".",
 // read without the general reader's 128-bit steps: at most 19 characters,
 // so the digits fit 64 bits and nothing is rounded; anything else is left
-// to read_plain.  The general reader was 2.6 % of a parse of the 50 MB
-// statement (perf), one amount a document; with this, paired runs of the
-// 50 MB statements take 0.984 (UTF-8) and 0.987 (windows-1251) of the time.
+// to read_plain.
 bool read_common_form(std::string_view text, Plain& out) noexcept {
   if (text.empty() || text.size() > 19) return false;
   std::uint64_t mantissa = 0;

@@ -17,9 +17,8 @@ namespace {
 // scan while an account has few intervals, by a hash of the value beyond.
 struct Filing {
   // Accounts hold one interval per period, a dozen a year; a hostile file
-  // with thousands meets the hash.  A filing costs 22 ns at 8 intervals and
-  // 31 ns at 16 scanned, 51-53 ns at 17 to 64 hashed (bench_core
-  // limits/intervals): the scan stays the cheaper side up to here.
+  // with thousands meets the hash.  The scan stays the cheaper side up to
+  // here (bench_core limits/intervals).
   static constexpr std::size_t kScanLimit = 16;
   bool sorted = true;
   std::unique_ptr<std::unordered_multimap<std::uint64_t, std::uint32_t>> by_value;

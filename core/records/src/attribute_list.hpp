@@ -39,11 +39,9 @@ class AttributeList {
   std::size_t size() const noexcept { return items_.size(); }
 
  private:
-  // Sections this long are scanned; longer ones get the hash index.  With
-  // the table of first positions the scan costs 5.5 ns per set up to 128 keys;
-  // the index costs 21 ns at 129 keys (its build included) and 35 ns at 1024
-  // (bench_core limits/section_keys).  Real sections have about 30 keys; past
-  // 128 the table's 256 slots fill and the scan would turn quadratic.
+  // Sections this long are scanned; longer ones get the hash index.  Real
+  // sections have about 30 keys; past 128 the table's 256 slots fill and the
+  // scan would turn quadratic (bench_core limits/section_keys).
   static constexpr std::size_t kScanLimit = 128;
 
   // A key's length and last bytes: keys share long prefixes ("Плательщик…"),

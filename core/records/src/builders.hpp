@@ -43,9 +43,7 @@ Result<Interval, BuildFailure> build_interval(std::span<const AttributeView> att
 
 // Room for the texts of documents built one after another.  Documents share
 // blocks, each freed with the last document that holds it: one free a block
-// instead of one a document.  Freeing each document's own buffer was a
-// tenth of a parse of the 50 MB statement (perf: _int_free, a cache miss on
-// every buffer's header).
+// instead of one a document, each a cache miss.
 class TextBlocks {
  public:
   // The rest of the current block, to be filled before the size of what

@@ -122,8 +122,8 @@ class DocumentBuilder {
   }
 
   // Copies the texts, in field order, into the rest of the current block;
-  // false if they do not fit.  One pass: summing their sizes first was a
-  // quarter of the builder's time (perf).
+  // false if they do not fit.  One pass: their sizes are summed only when
+  // they do not fit.
   bool copy_texts(std::uint64_t texts) noexcept {
     std::size_t room;
     char* const storage = blocks_.rest(room);

@@ -12,10 +12,8 @@ namespace mirtle {
 // stay linear.  Stores positions; the owner compares the keys.
 class KeyIndex {
  public:
-  // Lists up to this long are scanned.  An owned map's set costs 48-74 ns
-  // at 32 keys scanned and 60 ns at 33 indexed (bench_core limits/map_keys,
-  // two sittings, min of 5): the limit sits at the crossover, and headers
-  // (about 15 keys) stay on the scan.
+  // Lists up to this long are scanned: the crossover of scan and index
+  // (bench_core limits/map_keys); headers (about 15 keys) stay on the scan.
   static constexpr std::size_t kLinearLimit = 32;
 
   bool active() const noexcept { return !slots_.empty(); }

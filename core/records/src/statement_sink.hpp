@@ -12,14 +12,10 @@
 namespace mirtle {
 
 // Room for one document is reserved for every this many bytes of input, so
-// that the statement's vector seldom grows: a document takes 25 to 40 lines,
-// 1 to 1.7 KB.  Each growth moved every document into newly mapped memory,
-// and mapping it in was a large part of a parse on this machine.  Room left
+// that the statement's vector seldom grows (a document takes 1 to 1.7 KB):
+// each growth moves every document into newly mapped memory.  Room left
 // unused is address space more than memory: pages never written are never
-// mapped in.  Core benchmark, 50 MB statements, minimum of 20 interleaved
-// runs: UTF-8 30.9 -> 29.4 ms, windows-1251 63.8 -> 59.6 ms; repeated parses
-// of the windows-1251 one in a process holding nothing else: 130-160 ms
-// each -> 70-100 ms.
+// mapped in.
 inline constexpr std::size_t kDocumentBytes = 1024;
 
 // Collects the records of one statement; intervals are filed (sorted, with

@@ -183,9 +183,7 @@ __attribute__((target("ssse3,popcnt"))) inline char* put_letters(__m128i block, 
 
 // The table decoding, 16 bytes at a time: ASCII blocks are copied, blocks of
 // ASCII and letters А..я are decoded with shuffles, and blocks with any other
-// character (№, ё, quotes, dashes) go through the table.  On the generated
-// 50 MB statement decoding and cutting the lines took 33.1 ms with the table
-// alone and 24.8 ms this way (bench_core floor/cp1251_50mb/decode+lines).
+// character (№, ё, quotes, dashes) go through the table.
 __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::string_view in, char* out,
                                                                             const char* readable_end) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());

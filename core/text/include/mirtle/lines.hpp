@@ -52,7 +52,7 @@ struct TextLine {
 };
 
 // Classifies one trimmed, non-empty line.  Does not allocate.  Inline: it
-// runs once per line (callgrind, 1 MB UTF-8: 4 % fewer instructions).
+// runs once per line.
 inline StatementLine classify_line(std::string_view line) noexcept {
   const std::size_t split = line.find('=');
   if (split == std::string_view::npos) {
@@ -83,14 +83,10 @@ std::string canonical_text(const StatementLine& line);
 // has no empty line after it.
 //
 // The line feeds of 64 bytes at a time are found at once, as a bit mask; a
-// line is then a few bit operations.  With a memchr for each, every line
-// waited for the one before it to be found (perf: a third of the time of
-// the reading loop went to the loads after each call).  The "=" signs are
-// not looked for here: the reading loop settles most lines by the key it
-// expects, whose length tells where "=" must be, and finding each line's
-// first "=" as well cost 13 % of a parse (paired runs, 50 MB: UTF-8 0.874,
-// windows-1251 0.868; callgrind, 1 MB UTF-8: 6.20 M -> 5.27 M
-// instructions).
+// line is then a few bit operations, where a memchr for each would make
+// every line wait for the one before it.  The "=" signs are not looked for
+// here: the reading loop settles most lines by the key it expects, whose
+// length tells where "=" must be.
 class LineCutter {
  public:
   explicit LineCutter(std::string_view text) noexcept
@@ -122,9 +118,6 @@ class LineCutter {
  private:
   static constexpr std::ptrdiff_t kBlock = 64;
   // Text is fetched from memory this far ahead of the block being read.
-  // Paired runs of the 50 MB UTF-8 statement, median time against none:
-  // 256 bytes 0.97, 512 0.955, 1024 0.96; windows-1251 (cut from decoded
-  // pieces already in cache) and the 1 MB statements unchanged (0.99-1.01).
   static constexpr std::ptrdiff_t kAhead = 512;
 
   // The masks of the block at block_, which starts no later than p_; bytes
@@ -262,9 +255,8 @@ class LineSource {
 
  private:
   // Windows-1251 is decoded this many bytes at a time, carried on to the end
-  // of a line.  Decoding line by line cost 92 instructions a line on the
-  // 1 MB statement (callgrind), most of it per call; in pieces of whole
-  // lines the vector decoder runs on full blocks.
+  // of a line: decoding line by line costs most in calls, and in pieces of
+  // whole lines the vector decoder runs on full blocks.
   static constexpr std::size_t kPiece = 16 * 1024;
 
   explicit LineSource(text::DecodedText&& decoded) noexcept;
