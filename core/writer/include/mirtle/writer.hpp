@@ -94,8 +94,8 @@ struct WriteError {
 };
 
 // A clear English sentence naming the place, the key and the reason, e.g.
-// "section 3 (document), key `Сумма`: the value has white space at its
-// start or end, which a reader would trim".
+// section 3 (document), key "Сумма": the value has white space at its
+// start or end, which a reader would trim
 std::string message(const WriteError& error);
 
 // Appends the statement's text to `out`.  On failure `out` is left as it
