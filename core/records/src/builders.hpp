@@ -80,7 +80,7 @@ class TextBlocks {
 // `failure` set, when there is no document.  `fields` is left holding the
 // type.
 // Its texts go to `blocks`.
-bool build_document(DocumentFields& fields, std::string_view doc_type, TextBlocks& blocks, Document& out,
+bool build_document(DocumentValues& fields, std::string_view doc_type, TextBlocks& blocks, Document& out,
                     BuildFailure& failure);
 // The same, from a section's attributes: a repeated key fails there.
 Result<Document, BuildFailure> build_document(std::span<const AttributeView> attrs, std::string_view doc_type,

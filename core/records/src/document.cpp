@@ -58,7 +58,7 @@ inline void copy_value(char* to, const char* from, std::size_t n) noexcept {
 // another, into the block of text the record then holds.
 class DocumentBuilder {
  public:
-  DocumentBuilder(DocumentFields& fields, TextBlocks& blocks, Document& out) noexcept
+  DocumentBuilder(DocumentValues& fields, TextBlocks& blocks, Document& out) noexcept
       : fields_(fields), blocks_(blocks), doc_(out) {}
 
   // False, with `failure` set, at the first value that does not convert.
@@ -152,7 +152,7 @@ class DocumentBuilder {
   }
 
   const std::array<DocFieldInfo, kDocFieldCount>& info_ = document_fields();
-  DocumentFields& fields_;
+  DocumentValues& fields_;
   TextBlocks& blocks_;
   Document& doc_;
 };
@@ -163,7 +163,7 @@ void TextBlocks::start_block(std::size_t n) {
   used_ = 0;
 }
 
-bool build_document(DocumentFields& fields, std::string_view doc_type, TextBlocks& blocks, Document& out,
+bool build_document(DocumentValues& fields, std::string_view doc_type, TextBlocks& blocks, Document& out,
                     BuildFailure& failure) {
   // A document reused from an earlier section keeps its optional dates.
   out.outcome_date.reset();
@@ -176,7 +176,7 @@ Result<Document, BuildFailure> build_document(std::span<const AttributeView> att
                                               TextBlocks& blocks) {
   // Each value is read as its key comes, so that a repeated key fails where
   // it repeats, after the values before it.
-  DocumentFields fields;
+  DocumentValues fields;
   Document doc;
   DocumentBuilder builder(fields, blocks, doc);
   BuildFailure failure;

@@ -14,12 +14,12 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
         header_sent_ = true;
       }
       section_.clear();
-      fields_.clear();
+      values_.clear();
       doc_type_ = event.section == SectionType::Document ? event.value : std::string_view();
       break;
     case EventKind::SectionAttribute:
-      if (collects_fields(event.section)) {
-        fields_.set(event.key, event.value);
+      if (collects_values(event.section)) {
+        values_.set(event.key, event.value);
       } else {
         section_.set(event.key, event.value);
       }
@@ -79,9 +79,9 @@ Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
   auto ran = run_hooks(lineno, SectionType::Document);
   if (!ran) return ran;
   // A document that cannot be built is left out with a warning.
-  if (collects_fields(SectionType::Document)) {
+  if (collects_values(SectionType::Document)) {
     BuildFailure failure;
-    if (build_document(fields_, doc_type_, texts_, document_, failure)) {
+    if (build_document(values_, doc_type_, texts_, document_, failure)) {
       sink_.on_document(std::move(document_), lineno);
     } else {
       sink_.on_warning(Warning{lineno, message(failure)});

@@ -17,8 +17,8 @@ namespace mirtle {
 class RecordReader;
 
 // Runs a stream through a reader until the text ends or fails.  The
-// attribute lines of a document that collects fields are read straight
-// into them (SectionStream::read_fields), with no event each.
+// attribute lines of a document that collects its values are read straight
+// into them (SectionStream::read_values), with no event each.
 Result<Ok, ParseError> read_records(SectionStream& stream, RecordReader& reader);
 
 class RecordReader {
@@ -30,14 +30,14 @@ class RecordReader {
   // valid until its SectionEnd has been taken.
   Result<Ok, ParseError> take(const SectionEvent& event);
 
-  // Whether the open section's attributes go straight to its fields: a
+  // Whether the open section's attributes go straight to its values: a
   // document's, without hooks.
-  bool collects_fields(SectionType type) const noexcept {
+  bool collects_values(SectionType type) const noexcept {
     return type == SectionType::Document && hooks_.empty();
   }
   // Where the attributes of such a section go, as take() would put them
   // from their events.
-  DocumentFields& fields() noexcept { return fields_; }
+  DocumentValues& values() noexcept { return values_; }
 
   // For a later part of a statement: its header went with the first part.
   void skip_header() noexcept { header_sent_ = true; }
@@ -59,9 +59,9 @@ class RecordReader {
   bool header_sent_ = false;
   AttributeMap header_;
   AttributeList section_;  // reused from section to section
-  // Without hooks a document section needs only its fields: they are
+  // Without hooks a document section needs only its values by field: they are
   // collected here instead of in `section_`.
-  DocumentFields fields_;
+  DocumentValues values_;
   TextBlocks texts_;   // the documents' texts
   Document document_;  // built here, then moved to the sink
   std::string_view doc_type_;

@@ -12,7 +12,7 @@ struct SectionStream::State {
   LineSource source;
   ParserContext context = ParserContext::Init;
   SectionType section = SectionType::Document;  // of the open section
-  // A line read ahead by read_fields(), to be reported by next() first.
+  // A line read ahead by read_values(), to be reported by next() first.
   bool has_pending = false;
   TextLine pending;
 };

@@ -67,20 +67,20 @@ LineNo SectionStream::lines_read() const noexcept { return state_->source.lines_
 
 // A line that starts with the key expected next is handed over untrimmed:
 // 98 % of a document's lines are, and they skip classification.
-void SectionStream::read_fields(DocumentFields& fields) {
+void SectionStream::read_values(DocumentValues& values) {
   State& s = *state_;
   LineSource& source = s.source;
   std::string_view raw;
   TextLine line;
   while (source.next_raw(raw)) {
-    if (fields.set_expected(raw)) continue;
+    if (values.set_expected(raw)) continue;
     if (!source.classify(raw, line)) continue;
     if (line.classified.kind != LineKind::Attribute) {
       s.pending = line;
       s.has_pending = true;
       return;
     }
-    fields.set(line.classified.key, line.classified.value);
+    values.set(line.classified.key, line.classified.value);
   }
 }
 

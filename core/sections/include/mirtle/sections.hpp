@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mirtle/decode.hpp"
-#include "mirtle/document_fields.hpp"
+#include "mirtle/document_values.hpp"
 #include "mirtle/error.hpp"
 #include "mirtle/result.hpp"
 #include "mirtle/vocabulary.hpp"
@@ -76,13 +76,13 @@ class SectionStream {
   Result<bool, ParseError> next(SectionEvent& event);
 
   // Right after the SectionStart of a document: reads the section's
-  // attribute lines into `fields` instead of reporting them, and stops
-  // before the first other line, which next() then reports.  The fields'
-  // views stay valid as an attribute event's would.  What `fields` holds
-  // is what SectionAttribute events passed to DocumentFields::set would
-  // give; a line that starts with the key `fields` expects, followed by
-  // "=", is taken without being classified first.
-  void read_fields(DocumentFields& fields);
+  // attribute lines into `values` instead of reporting them, and stops
+  // before the first other line, which next() then reports.  The views in
+  // `values` stay valid as an attribute event's would.  `values` ends as
+  // SectionAttribute events passed to DocumentValues::set would leave it; a
+  // line that starts with the key it expects next, followed by "=", is
+  // taken without being classified first.
+  void read_values(DocumentValues& values);
 
   // The reader's state: where a text that ended early stopped.
   ParserContext context() const noexcept;

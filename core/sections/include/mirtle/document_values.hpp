@@ -1,5 +1,5 @@
 // A document section's values by field, as the section stream reads them
-// straight from its lines (SectionStream::read_fields).
+// straight from its lines (SectionStream::read_values).
 #pragma once
 
 #include <array>
@@ -27,7 +27,7 @@ inline constexpr std::uint64_t kTypedFields =
 // reads them), and a repeated key keeps its first place with its last value,
 // as in the section's attribute list.  Only the typed fields' places matter:
 // they decide which failed conversion is reported.
-class DocumentFields {
+class DocumentValues {
  public:
   void set(std::string_view key, std::string_view value) noexcept {
     DocField field = follows_[last_];
