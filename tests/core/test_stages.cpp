@@ -194,6 +194,25 @@ TEST(Stages, TwoPartsAgreeWithOneThread) {
   EXPECT_GT(cut, cases.size() * 3 / 4);
 }
 
+// The second thread's start, its signal and the join, many times over: a lost
+// wake-up or a join that never returns hangs the test instead of passing it.
+TEST(Stages, TwoPartsAgainAndAgain) {
+  ParseOptions one, two;
+  one.threads = 1;
+  two.threads = 2;
+  two.split_from = 0;
+  const std::string generated = read_file(kFiles[3]);
+  const auto whole = parse_statement({}, generated, one);
+  ASSERT_TRUE(whole) << summary(whole);
+  ASSERT_TRUE(parse_in_two_parts(generated).has_value());
+  const std::string expected = dump(*whole);
+  for (int round = 0; round < 300; ++round) {
+    const auto parts = parse_statement({}, generated, two);
+    ASSERT_TRUE(parts) << summary(parts);
+    ASSERT_EQ(dump(*parts), expected) << "round " << round;
+  }
+}
+
 // The file's non-blank lines, trimmed, with their numbers, framed here without the line source.
 std::vector<std::pair<LineNo, std::string>> reference_lines(const std::string& input) {
   const auto decoded = text::decode_input(input);

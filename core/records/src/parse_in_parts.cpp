@@ -11,9 +11,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
-#include <latch>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -49,6 +50,29 @@ std::size_t cut_point(std::string_view input) noexcept {
   }
   return std::string_view::npos;
 }
+
+// Set once by one thread, waited for by another.  Not std::latch: where
+// the standard library has no futex to wait on (MinGW's), its atomic wait
+// can miss the wake-up and leave the waiter asleep for good.
+class Signal {
+ public:
+  void set() {
+    {
+      const std::lock_guard lock(mutex_);
+      set_ = true;
+    }
+    changed_.notify_all();
+  }
+  void wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return set_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool set_ = false;
+};
 
 // Thrown through the second part's reading when the first part has made
 // its result useless.
@@ -105,7 +129,7 @@ class SecondPart {
 
   void run() noexcept {
     is_utf8_ = text::is_valid_utf8(text_.data(), text_.data() + text_.size());
-    checked_.count_down();
+    checked_.set();
     try {
       read();
     } catch (const Stopped&) {
@@ -145,7 +169,7 @@ class SecondPart {
 
   std::string_view text_;
   std::atomic<bool> stop_{false};
-  std::latch checked_{1};
+  mutable Signal checked_;
   bool is_utf8_ = false;
   PartSink sink_;
   std::optional<Result<Ok, ParseError>> read_;
