@@ -21,9 +21,11 @@ PAYMENT_ORDER = "Платежное поручение"
 _TYPE_KEY = "СекцияДокумент"
 _MANTISSA_LIMIT = 2**96  # the largest amount a reader keeps is 2**96 - 1 units of its scale
 _MAX_SCALE = 28
-_ISO_DATE = re.compile(r"([+-]\d{4,}|\d{4})-(\d{2})-(\d{2})")
-_FILE_DATE = re.compile(r"(\d{1,2})\.(\d{1,2})\.([+-]\d+|\d{1,4})")
-_AMOUNT = re.compile(r"-?\d+(?:\.\d+)?")
+# Digits are 0-9 only: "\d" takes any script's digits ("٢٠٢٤", "１２"), which
+# int() and Decimal() read quietly but the file's reader refuses.
+_ISO_DATE = re.compile(r"([+-][0-9]{4,}|[0-9]{4})-([0-9]{2})-([0-9]{2})")
+_FILE_DATE = re.compile(r"([0-9]{1,2})\.([0-9]{1,2})\.([+-][0-9]+|[0-9]{1,4})")
+_AMOUNT = re.compile(r"-?[0-9]+(?:\.[0-9]+)?")
 
 
 def _encoding(name: str) -> str:
@@ -105,10 +107,18 @@ def _date_text(value: object) -> str:
     elif match := _FILE_DATE.fullmatch(value):
         year, month, day = match[3], int(match[2]), int(match[1])
     else:
-        raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD)")
+        raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD){_foreign_digit(value)}")
     if not _valid_day(int(year), month, day):
         raise ValueError(f"{value!r} is not a date of the calendar")
     return f"{day:02}.{month:02}.{year}"
+
+
+def _foreign_digit(text: str) -> str:
+    """", digit '٢' (U+0662) is not one of 0-9" for the first such digit of ``text``, or ""."""
+    for char in text:
+        if char.isdecimal() and not "0" <= char <= "9":
+            return f", digit {char!r} (U+{ord(char):04X}) is not one of 0-9"
+    return ""
 
 
 def _amount_text(value: object) -> str:
@@ -117,7 +127,7 @@ def _amount_text(value: object) -> str:
         raise TypeError(f"expected decimal.Decimal, int or str, not {type(value).__name__}")
     if isinstance(value, str):
         if _AMOUNT.fullmatch(value) is None:
-            raise ValueError(f"{value!r} is not a decimal amount such as 1500.00")
+            raise ValueError(f"{value!r} is not a decimal amount such as 1500.00{_foreign_digit(value)}")
         value = Decimal(value)
     amount = Decimal(value)
     if not amount.is_finite():
@@ -182,7 +192,8 @@ def write_documents(documents: Iterable[Mapping[str, object]],
     (``Номер``, ``Дата``, ``Сумма``, ...); None leaves a field out.  Dates
     (``doc_date``, ``outcome_date``, ``income_date``) take a datetime.date or
     text (dd.mm.yyyy or YYYY-MM-DD); ``amount`` takes a decimal.Decimal, an
-    int or text such as "1500.00", written with its own scale; every other
+    int or text such as "1500.00", written with its own scale; the texts of
+    dates and amounts are written with the digits 0-9 only; every other
     field takes text.  ``doc_type`` defaults to "Платежное поручение".
 
     ``header`` is a mapping or a sequence of (key, value) pairs (a sequence

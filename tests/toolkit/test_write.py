@@ -8,7 +8,7 @@ import pytest
 
 import mirtle
 
-from conftest import SAMPLES
+from conftest import SAMPLES, other_digits
 
 FORMATS = [(e, n) for e in ("cp1251", "utf-8") for n in ("\r\n", "\n")]
 FORMAT_IDS = [f"{e}-{'crlf' if n == chr(13) + chr(10) else 'lf'}" for e, n in FORMATS]
@@ -164,3 +164,70 @@ def test_the_rouble_sign_is_written_in_utf8():
 def test_a_negative_zero_is_written_as_zero():
     (doc,) = mirtle_py.parse(mirtle.write_documents([{**ORDER, "amount": Decimal("-0.00")}])).documents
     assert doc.amount == "0.00"
+
+
+# --- digits: 0-9 only, as a reader takes them --------------------------------------------------------------------
+
+def without(field):
+    """ORDER without the field a key names, whichever name it is given by."""
+    name = mirtle.DOCUMENT_KEYS.get(field, field)
+    return {k: v for k, v in ORDER.items() if k != name}, name
+
+
+@pytest.mark.parametrize("encoding", ["cp1251", "utf-8"])
+@pytest.mark.parametrize("field, value, digit", [
+    ("doc_date", "05.03.٢٠٢٤", "'٢' (U+0662)"),
+    ("doc_date", "٢٠٢٤-٠٣-٠٥", "'٢' (U+0662)"),
+    ("doc_date", "２０２４-03-05", "'２' (U+FF12)"),
+    ("income_date", "0５.03.2024", "'５' (U+FF15)"),
+    ("Дата", "05.03.+２0231", "'２' (U+FF12)"),
+    ("amount", "１２３.４５", "'１' (U+FF11)"),
+    ("amount", "1500.٠٠", "'٠' (U+0660)"),
+    ("Сумма", "१००", "'१' (U+0967)"),
+], ids=["Arabic-Indic year", "Arabic-Indic ISO", "full-width ISO year", "full-width day", "signed year",
+        "full-width amount", "Arabic-Indic places", "Devanagari amount"])
+def test_digits_of_other_scripts_are_refused_naming_document_and_field(field, value, digit, encoding):
+    order, name = without(field)
+    with pytest.raises(ValueError) as info:
+        mirtle.write_documents([ORDER, {**order, field: value}], encoding=encoding)
+    message = str(info.value)
+    assert message.startswith(f"document 1, field {name!r}: {value!r} is not a ") and type(info.value) is ValueError
+    assert message.endswith(f", digit {digit} is not one of 0-9")
+
+
+def test_a_date_or_amount_is_written_exactly_when_its_digits_are_0_to_9():
+    hypothesis = pytest.importorskip("hypothesis")
+    st = hypothesis.strategies
+    other = other_digits()
+
+    @st.composite
+    def spelled(draw, text):
+        """``text``, or the same with some digits in other scripts."""
+        if not draw(st.booleans()):
+            return text
+        chars = [draw(st.sampled_from(other[int(c)])) if "0" <= c <= "9" and draw(st.booleans()) else c
+                 for c in text]
+        return "".join(chars)
+
+    dates = st.dates().flatmap(lambda d: st.sampled_from(
+        [(d, d.isoformat()), (d, f"{d.day:02}.{d.month:02}.{d.year:04}")]))
+    amounts = st.decimals(min_value=-10**15, max_value=10**15, places=2).map(lambda a: format(a, "f"))
+
+    @hypothesis.settings(max_examples=300, deadline=None)
+    @hypothesis.given(dates.flatmap(lambda d: st.tuples(st.just(d[0]), spelled(d[1]))),
+                      amounts.flatmap(lambda a: st.tuples(st.just(a), spelled(a))),
+                      st.sampled_from(["cp1251", "utf-8"]))
+    def check(date, amount, encoding):
+        (when, date_text), (amount_ascii, amount_text) = date, amount
+        order = {**ORDER, "doc_date": date_text, "amount": amount_text}
+        if not (date_text + amount_text).isascii():
+            with pytest.raises(ValueError, match=r"^document 0, field '(doc_date|amount)': .* is not one of 0-9$"):
+                mirtle.write_documents([order], encoding=encoding)
+            return
+        back = mirtle_py.parse(mirtle.write_documents([order], encoding=encoding))
+        assert back.warnings == [] and len(back.documents) == 1
+        (doc,) = back.documents
+        assert doc.doc_date == when.isoformat()
+        assert doc.amount == (amount_ascii.lstrip("-") if Decimal(amount_ascii).is_zero() else amount_ascii)
+
+    check()
