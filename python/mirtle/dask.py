@@ -102,15 +102,14 @@ def _amount_error(pa: Any, table: Any, target: Any, path: str) -> ValueError:
     return ValueError(f"{path}: an amount cannot be held exactly as {target}")  # not reached
 
 
-@functools.cache
 def _date_scalars_for_dask() -> None:
     """Lets Dask infer the result of a reduction that gives a date (the max of a date column).
 
     Dask knows no datetime.date scalar; a date stands for itself, as Dask's
-    own pandas scalars do.  Registered once, through Dask's extension point,
-    and only when nothing else has been.
+    own pandas scalars do.  Registered through Dask's extension point, once:
+    only when nothing is registered for dates yet.
     """
-    from dask.dataframe.extensions import make_scalar
+    make_scalar = require("dask.dataframe.extensions", "dask.read_documents").make_scalar
     try:
         make_scalar.dispatch(datetime.date)
     except TypeError:
