@@ -2,6 +2,7 @@
 
 import datetime
 import decimal
+import pathlib
 from decimal import Decimal
 
 import pandas
@@ -105,7 +106,7 @@ def amounts_file(tmp_path, *amounts):
 
 def closing_line(path, amount):
     """The line of the КонецДокумента after "Сумма=<amount>"."""
-    lines = open(path, encoding="utf-8").read().split("\n")
+    lines = pathlib.Path(path).read_text(encoding="utf-8").split("\n")
     return lines.index("КонецДокумента", lines.index(f"Сумма={amount}")) + 1
 
 
