@@ -69,14 +69,11 @@ def test_two_worker_processes_give_the_rows_of_a_loop(paths):
 OPERATIONS = {
     "sum of amounts": lambda f: f.amount.sum(),
     "largest amount": lambda f: f.amount.max(),
-    "smallest amount": lambda f: f.amount.min(),
     "amounts over 100000": lambda f: f[f.amount > 100000][["doc_number", "amount", "lineno"]],
     "amounts up to 1000.50": lambda f: f[f.amount <= Decimal("1000.50")].amount,
     "sum by type": lambda f: f.groupby("doc_type").amount.sum(),
     "last date": lambda f: f.doc_date.max(),
-    "first date": lambda f: f.doc_date.min(),
     "after 1 March": lambda f: f[f.doc_date > datetime.date(2024, 3, 1)].doc_number,
-    "texts": lambda f: f[f.purpose.str.contains("НДС", na=False)].purpose,
 }
 
 
@@ -112,10 +109,9 @@ def closing_line(path, amount):
 
 @pytest.mark.parametrize("amounts, scale", [
     (["1.005", "2"], 3),
-    (["100.00", "7"], 0),
     (["79228162514264337593543950335", "0.000000001"], 9),
     (["-0.0000000000000000000000000001"], 28),
-], ids=["three places", "zeros dropped", "largest amount", "28 places"])
+], ids=["three places", "largest amount", "28 places"])
 def test_an_amount_scale_that_holds_every_amount_sums_exactly(tmp_path, amounts, scale):
     frame = mirtle.dask.read_documents([amounts_file(tmp_path, *amounts)], amount_scale=scale)
     total = frame.amount.sum().compute()

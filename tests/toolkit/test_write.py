@@ -180,14 +180,10 @@ def without(field):
 @pytest.mark.parametrize("field, value, digit", [
     ("doc_date", "05.03.٢٠٢٤", "'٢' (U+0662)"),
     ("doc_date", "٢٠٢٤-٠٣-٠٥", "'٢' (U+0662)"),
-    ("doc_date", "２０２４-03-05", "'２' (U+FF12)"),
     ("income_date", "0５.03.2024", "'５' (U+FF15)"),
-    ("Дата", "05.03.+２0231", "'２' (U+FF12)"),
     ("amount", "１２３.４５", "'１' (U+FF11)"),
-    ("amount", "1500.٠٠", "'٠' (U+0660)"),
     ("Сумма", "१००", "'१' (U+0967)"),
-], ids=["Arabic-Indic year", "Arabic-Indic ISO", "full-width ISO year", "full-width day", "signed year",
-        "full-width amount", "Arabic-Indic places", "Devanagari amount"])
+], ids=["Arabic-Indic year", "Arabic-Indic ISO", "full-width day", "full-width amount", "Devanagari amount"])
 def test_digits_of_other_scripts_are_refused_naming_document_and_field(field, value, digit, encoding):
     order, name = without(field)
     with pytest.raises(ValueError) as info:
@@ -243,7 +239,6 @@ LARGEST = 2**96 - 1  # a reader's largest mantissa: 7922816251426433759354395033
 CONTEXTS = {
     "default": decimal.Context(),
     "ROUND_DOWN": decimal.Context(rounding=decimal.ROUND_DOWN),
-    "precision 3": decimal.Context(prec=3),
     "every trap": decimal.Context(traps=[decimal.Clamped, decimal.DivisionByZero, decimal.Inexact,
                                          decimal.InvalidOperation, decimal.Overflow, decimal.Rounded,
                                          decimal.Subnormal, decimal.Underflow, decimal.FloatOperation]),
@@ -253,27 +248,17 @@ CONTEXTS = {
 WRITTEN = [  # (amount, the text written and read back, why)
     (Decimal(LARGEST), "79228162514264337593543950335", "the largest mantissa"),
     (LARGEST, "79228162514264337593543950335", "the largest mantissa as int"),
-    (Decimal(-LARGEST), "-79228162514264337593543950335", "the largest negative"),
-    ("79228162514264337593543950335", "79228162514264337593543950335", "the largest as text"),
     (Decimal("7.9228162514264337593543950335"), "7.9228162514264337593543950335", "the largest at scale 28"),
     (Decimal("7.9228162514264337593543950335E+28"), "79228162514264337593543950335", "the largest, exponent form"),
-    (Decimal("7E+28"), "70000000000000000000000000000", "a positive exponent"),
-    (Decimal("1.2E+3"), "1200", "the reader's own example"),
     (Decimal("1E-28"), "0.0000000000000000000000000001", "28 places"),
-    (Decimal("1.0000000000000000000000000000"), "1.0000000000000000000000000000", "29 digits at scale 28"),
-    (Decimal("0E-28"), "0.0000000000000000000000000000", "a zero of 28 places"),
     (Decimal("-0E-28"), "0.0000000000000000000000000000", "a negative zero of 28 places"),
-    (Decimal("-0"), "0", "a negative zero"),
     (Decimal("0E+1000000"), "0", "a zero with a huge exponent"),
 ]
 
 REFUSED = [  # (amount, words of the message, why)
     (Decimal(LARGEST + 1), "is too large", "one past the largest mantissa"),
     (LARGEST + 1, "is too large", "one past, as int"),
-    (Decimal(-LARGEST - 1), "is too large", "one past the largest negative"),
-    ("79228162514264337593543950336", "is too large", "one past, as text"),
     (Decimal("7.9228162514264337593543950336"), "is too large", "one past at scale 28"),
-    (Decimal("10.0000000000000000000000000000"), "is too large", "30 digits at scale 28"),
     (Decimal("8E+28"), "is too large", "a positive exponent past the largest"),
     (Decimal("1E+1000000"), "is too large", "a huge exponent"),
     (Decimal(10**5000), "is too large", "5001 digits"),
@@ -281,8 +266,6 @@ REFUSED = [  # (amount, words of the message, why)
     (Decimal("0E-29"), "has more than 28 decimal places", "a zero of 29 places"),
     (Decimal("1E-1000000"), "has more than 28 decimal places", "a tiny exponent"),
     (Decimal("NaN"), "is not a finite amount", "NaN"),
-    (Decimal("-sNaN"), "is not a finite amount", "a signalling NaN"),
-    (Decimal("Infinity"), "is not a finite amount", "infinity"),
     (Decimal("-Infinity"), "is not a finite amount", "negative infinity"),
 ]
 
