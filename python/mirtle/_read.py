@@ -42,7 +42,8 @@ def read(source: Source, hooks: Sequence[Hook] | None = None, strict: bool = Fal
     """Parse a statement from a path, a binary file object or a bytes-like object.
 
     ``source`` may be a path (str or os.PathLike), a binary file object (read
-    from its current position) or bytes, bytearray, memoryview or mmap.
+    from its current position) or bytes, bytearray, memoryview or mmap.  A
+    str is always a path: a statement's text is passed as bytes.
     ``hooks`` are called as mirtle_py.parse calls them; when one raises, the
     mirtle_py.SyntaxError raised here carries that exception, traceback
     included, as its ``__cause__``.  With ``strict=True`` the first warning (a

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import errno
 import io
 import mmap
 import os
@@ -20,7 +21,10 @@ def read_source(source: Any) -> bytes | bytearray | memoryview | mmap.mmap:
     binary file object is read from its current position to its end; bytes,
     bytearray, memoryview and mmap objects are returned as they are.  A path
     that does not exist or names a directory, a file opened in text mode, and
-    anything else raise an error saying which of these it was.
+    anything else raise an error saying which of these it was.  A statement's
+    text is passed as bytes: a ``str`` that names no file and holds a line
+    break, or is longer than a path can be, raises an OSError that says so
+    without repeating it.
     """
     if isinstance(source, (bytes, bytearray, mmap.mmap)):
         return source
@@ -44,10 +48,27 @@ def _read_path(path: str | os.PathLike[str]) -> bytes:
     try:
         with open(name, "rb") as file:
             return file.read()
-    except FileNotFoundError:
-        raise FileNotFoundError(2, "statement file does not exist", name) from None
-    except IsADirectoryError:
-        raise IsADirectoryError(21, "statement path is a directory, not a file", name) from None
+    except OSError as error:
+        # A statement's text given as a str fails here as a file name: say so
+        # instead of echoing the whole text.  Names that exist are read above,
+        # line breaks and all.
+        if error.errno == errno.ENAMETOOLONG or "\n" in name or "\r" in name:
+            raise _not_a_path(error, path, name) from None
+        if isinstance(error, FileNotFoundError):
+            raise FileNotFoundError(errno.ENOENT, "statement file does not exist", name) from None
+        if isinstance(error, IsADirectoryError):
+            raise IsADirectoryError(errno.EISDIR, "statement path is a directory, not a file", name) from None
+        raise
+
+
+def _not_a_path(error: OSError, path: str | os.PathLike[str], name: str) -> OSError:
+    """The error for a name that looks like a statement's text, which it leaves out."""
+    what = "a str source is read as a path" if isinstance(path, str) else "an os.PathLike source is a path"
+    if error.errno == errno.ENAMETOOLONG:
+        why = f"this one ({len(name)} characters) is longer than a path can be"
+    else:
+        why = f"this one ({len(name)} characters, with a line break) cannot be opened: {error.strerror}"
+    return type(error)(error.errno, f"{what}, and {why}; pass a statement's text as bytes (text.encode())")
 
 
 def _read_file(file: Any) -> bytes:

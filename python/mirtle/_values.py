@@ -10,10 +10,11 @@ from typing import overload
 __all__ = ["to_date", "to_decimal"]
 
 # The date form of mirtle_py: a year of four digits, or a signed year of at
-# least four digits outside 0..9999.
-_DATE = re.compile(r"([+-]\d{4,}|\d{4})-(\d{2})-(\d{2})")
+# least four digits outside 0..9999.  Digits are 0-9 only: "\d" would take
+# any script's digits ("٢٠٢٤"), which int() and Decimal() read quietly.
+_DATE = re.compile(r"([+-][0-9]{4,}|[0-9]{4})-([0-9]{2})-([0-9]{2})")
 # The amount form: plain digits with an optional sign and fraction.
-_AMOUNT = re.compile(r"-?\d+(?:\.\d+)?")
+_AMOUNT = re.compile(r"-?[0-9]+(?:\.[0-9]+)?")
 
 
 @overload
@@ -23,7 +24,8 @@ def to_decimal(text: str) -> Decimal: ...
 def to_decimal(text: str | None) -> Decimal | None:
     """Return an amount text ("1500.00") as a Decimal with the same scale; None stays None.
 
-    Raises ValueError naming the text when it is not a plain decimal number.
+    Raises ValueError naming the text when it is not a plain decimal number
+    written with the digits 0-9.
     """
     if text is None:
         return None
@@ -45,8 +47,8 @@ def to_date(text: str | None) -> datetime.date | None:
     """Return a date text ("2024-03-05") as a datetime.date; None stays None.
 
     Raises ValueError naming the text when it is not a date in the form
-    YYYY-MM-DD, or when its year (0, or a signed year such as "+20231") lies
-    outside datetime.date's range of 1 to 9999.
+    YYYY-MM-DD (digits 0-9), or when its year (0, or a signed year such as
+    "+20231") lies outside datetime.date's range of 1 to 9999.
     """
     if text is None:
         return None

@@ -19,11 +19,17 @@ __all__ = ["DOCUMENT_KEYS", "PAYMENT_ORDER", "WriteError", "write", "write_docum
 
 PAYMENT_ORDER = "Платежное поручение"
 _TYPE_KEY = "СекцияДокумент"
-_MANTISSA_LIMIT = 2**96  # the largest amount a reader keeps is 2**96 - 1 units of its scale
+# A reader keeps an amount as at most 2**96 - 1 units of its last decimal
+# place, with at most 28 places (core/src/values/amount.cpp); it rounds or
+# refuses the rest.
+_MAX_MANTISSA = 2**96 - 1
+_MAX_DIGITS = len(str(_MAX_MANTISSA))  # 29
 _MAX_SCALE = 28
-_ISO_DATE = re.compile(r"([+-]\d{4,}|\d{4})-(\d{2})-(\d{2})")
-_FILE_DATE = re.compile(r"(\d{1,2})\.(\d{1,2})\.([+-]\d+|\d{1,4})")
-_AMOUNT = re.compile(r"-?\d+(?:\.\d+)?")
+# Digits are 0-9 only: "\d" takes any script's digits ("٢٠٢٤", "１２"), which
+# int() and Decimal() read quietly but the file's reader refuses.
+_ISO_DATE = re.compile(r"([+-][0-9]{4,}|[0-9]{4})-([0-9]{2})-([0-9]{2})")
+_FILE_DATE = re.compile(r"([0-9]{1,2})\.([0-9]{1,2})\.([+-][0-9]+|[0-9]{1,4})")
+_AMOUNT = re.compile(r"-?[0-9]+(?:\.[0-9]+)?")
 
 
 def _encoding(name: str) -> str:
@@ -105,30 +111,54 @@ def _date_text(value: object) -> str:
     elif match := _FILE_DATE.fullmatch(value):
         year, month, day = match[3], int(match[2]), int(match[1])
     else:
-        raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD)")
+        raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD){_foreign_digit(value)}")
     if not _valid_day(int(year), month, day):
         raise ValueError(f"{value!r} is not a date of the calendar")
     return f"{day:02}.{month:02}.{year}"
 
 
+def _foreign_digit(text: str) -> str:
+    """", digit '٢' (U+0662) is not one of 0-9" for the first such digit of ``text``, or ""."""
+    for char in text:
+        if char.isdecimal() and not "0" <= char <= "9":
+            return f", digit {char!r} (U+{ord(char):04X}) is not one of 0-9"
+    return ""
+
+
 def _amount_text(value: object) -> str:
-    """An amount with its own scale ("1500.00"), or ValueError/TypeError."""
+    """An amount with its own scale ("1500.00"), or ValueError/TypeError.
+
+    Written only when a reader gives back exactly this text: the decision is
+    taken from the digits and the exponent alone, so the decimal context in
+    force (its precision, rounding and traps) plays no part.
+    """
     if isinstance(value, bool) or not isinstance(value, (Decimal, int, str)):
         raise TypeError(f"expected decimal.Decimal, int or str, not {type(value).__name__}")
     if isinstance(value, str):
         if _AMOUNT.fullmatch(value) is None:
-            raise ValueError(f"{value!r} is not a decimal amount such as 1500.00")
-        value = Decimal(value)
-    amount = Decimal(value)
+            raise ValueError(f"{value!r} is not a decimal amount such as 1500.00{_foreign_digit(value)}")
+    amount = Decimal(value)  # exact from int and str, whatever the context
     if not amount.is_finite():
         raise ValueError(f"{amount} is not a finite amount")
-    sign, digits, exponent = amount.as_tuple()
+    sign, digit_tuple, exponent = amount.as_tuple()
     assert isinstance(exponent, int)
-    if -exponent > _MAX_SCALE:
+    scale = max(-exponent, 0)
+    if scale > _MAX_SCALE:
         raise ValueError(f"{amount} has more than {_MAX_SCALE} decimal places")
-    if abs(amount.scaleb(max(-exponent, 0))) >= _MANTISSA_LIMIT:
-        raise ValueError(f"{amount} is too large for an amount")
-    return format(abs(amount) if amount.is_zero() else amount, "f")  # a zero is never negative
+    if digit_tuple == (0,):
+        return "0." + "0" * scale if scale else "0"  # a zero is never negative, and 0E+5 is 0
+    # The file holds the digits, then a positive exponent's zeros.  Their
+    # count is checked before the number is made, so that a huge exponent
+    # or a long tuple costs nothing.
+    digits, zeros = "".join(map(str, digit_tuple)), max(exponent, 0)
+    if len(digits) + zeros > _MAX_DIGITS or int(digits) * 10**zeros > _MAX_MANTISSA:
+        raise ValueError(f"{amount} is too large for an amount (at most 2**96 - 1 units of its last decimal "
+                         f"place)")
+    digits += "0" * zeros
+    if scale:
+        digits = digits.rjust(scale + 1, "0")
+        digits = f"{digits[:-scale]}.{digits[-scale:]}"
+    return "-" + digits if sign else digits
 
 
 def _field_text(field: _Field, value: object) -> str:
@@ -182,7 +212,8 @@ def write_documents(documents: Iterable[Mapping[str, object]],
     (``Номер``, ``Дата``, ``Сумма``, ...); None leaves a field out.  Dates
     (``doc_date``, ``outcome_date``, ``income_date``) take a datetime.date or
     text (dd.mm.yyyy or YYYY-MM-DD); ``amount`` takes a decimal.Decimal, an
-    int or text such as "1500.00", written with its own scale; every other
+    int or text such as "1500.00", written with its own scale; the texts of
+    dates and amounts are written with the digits 0-9 only; every other
     field takes text.  ``doc_type`` defaults to "Платежное поручение".
 
     ``header`` is a mapping or a sequence of (key, value) pairs (a sequence
@@ -191,10 +222,13 @@ def write_documents(documents: Iterable[Mapping[str, object]],
     Документ line per document type.  The sections hold each document's keys
     in the record's field order.
 
-    A missing required field, an unknown field name or a value of the wrong
-    type raise ValueError or TypeError naming the document's position and the
-    field; a value that cannot be written (white space at its ends, a line
-    break, a character without a windows-1251 form) raises mirtle.WriteError.
+    A missing required field, an unknown field name, a value of the wrong
+    type, or an amount a reader would not give back as written (not finite,
+    more than 28 decimal places, more than 2**96 - 1 units of its last place;
+    decided from its digits, whatever the decimal context) raise ValueError
+    or TypeError naming the document's position and the field; a value that
+    cannot be written (white space at its ends, a line break, a character
+    without a windows-1251 form) raises mirtle.WriteError.
     The result parses back into exactly these documents, with no warnings.
     """
     encoding, newline = _encoding(encoding), _newline(newline)

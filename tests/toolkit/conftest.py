@@ -34,6 +34,17 @@ STATEMENTS.update({f"gen-{seed}-{enc}": (lambda s=seed, e=enc: generated(s, e))
 STATEMENTS["gen-4-utf-8-lf"] = lambda: generated(4, "utf-8", "lf")
 
 
+@functools.cache
+def other_digits() -> dict[int, list[str]]:
+    """Every decimal digit but 0-9 (Arabic-Indic, full-width, ...), by value: int(), Decimal() and
+    the regular expression "\\d" take them all."""
+    digits: dict[int, list[str]] = {}
+    for char in map(chr, range(sys.maxunicode + 1)):
+        if char.isdecimal() and not "0" <= char <= "9":
+            digits.setdefault(int(char), []).append(char)
+    return digits
+
+
 @pytest.fixture(params=sorted(STATEMENTS))
 def statement_bytes(request) -> bytes:
     return STATEMENTS[request.param]()

@@ -1,7 +1,9 @@
 """mirtle.read: every kind of source gives what mirtle_py.parse gives for its bytes; hooks and strict."""
 
+import errno
 import io
 import mmap
+import os
 import pathlib
 import traceback
 
@@ -9,6 +11,7 @@ import mirtle_py
 import pytest
 
 import mirtle
+import mirtle.dask
 
 from conftest import SAMPLES
 
@@ -68,6 +71,63 @@ def test_bad_sources_say_what_is_wrong(tmp_path, make, error, words):
         mirtle.read(make(tmp_path))
 
 
+
+
+# --- a str is a path: a statement's text given as one is refused without being echoed ---------------------------
+
+def needs(module):
+    return pytest.importorskip(module)
+
+
+# Every entry of the package that takes a path-or-bytes source, its result as plain data.
+ENTRIES = {
+    "read": lambda source: mirtle.to_dict(mirtle.read(source)),
+    "sections": lambda source: [(x.kind, x.attributes) for x in mirtle.sections(source).sections],
+    "read_source": lambda source: bytes(mirtle.read_source(source)),
+    "documents_table": lambda source: needs("pyarrow") and mirtle.documents_table(source).to_pylist(),
+    "intervals_table": lambda source: needs("pyarrow") and mirtle.intervals_table(source).to_pylist(),
+    "dask": lambda source: needs("dask.dataframe") and repr(
+        mirtle.dask.read_documents([source]).compute().to_dict("records")),
+}
+
+TEXT = SAMPLE.read_text(encoding="cp1251")  # CR LF line ends; "/" in purposes
+SHORT = "1CClientBankExchange\nВерсияФормата=1.03\nКонецФайла\n"
+NOT_PATHS = [  # (source, error, errno, the words after "this one (N characters")
+    (SHORT, FileNotFoundError, errno.ENOENT, ", with a line break) cannot be opened: No such file or directory"),
+    (SHORT.replace("\n", "\r"), FileNotFoundError, errno.ENOENT,
+     ", with a line break) cannot be opened: No such file or directory"),
+    (TEXT, OSError, errno.ENAMETOOLONG, ") is longer than a path can be"),
+    (TEXT.replace("\r\n", " "), OSError, errno.ENAMETOOLONG, ") is longer than a path can be"),
+    ("1CClientBankExchange" + "б" * 200, OSError, errno.ENAMETOOLONG, ") is longer than a path can be"),
+]
+
+
+@pytest.mark.parametrize("entry", ENTRIES.values(), ids=ENTRIES.keys())
+@pytest.mark.parametrize("text, error, number, words", NOT_PATHS,
+                         ids=["short statement", "CR lines", "a statement", "one line", "a long name"])
+def test_a_str_that_cannot_be_a_path_is_refused_without_its_text(entry, text, error, number, words):
+    with pytest.raises(error) as info:
+        entry(text)
+    assert type(info.value) is error and info.value.errno == number and info.value.filename is None
+    assert str(info.value) == (f"[Errno {number}] a str source is read as a path, and this one ({len(text)} "
+                               f"characters{words}; pass a statement's text as bytes (text.encode())")
+
+
+def test_a_path_object_holding_a_statement_says_it_is_a_path():
+    with pytest.raises(FileNotFoundError, match=r"^\[Errno 2\] an os.PathLike source is a path, and this one \("):
+        mirtle.read(pathlib.Path(SHORT))
+
+
+@pytest.mark.parametrize("entry", ENTRIES.values(), ids=ENTRIES.keys())
+@pytest.mark.parametrize("name", ["выписка №1.txt", "две\nстроки.txt", "я" * 120 + ".txt", " пробелы .txt"],
+                         ids=["Cyrillic", "a line feed", "244 bytes", "spaces"])
+def test_real_paths_read_whatever_their_names(tmp_path, entry, name, monkeypatch):
+    path = tmp_path / name
+    path.write_bytes(SAMPLE.read_bytes())
+    expected = entry(SAMPLE.read_bytes())
+    monkeypatch.chdir(tmp_path)
+    for source in (str(path), path, name):
+        assert entry(source) == expected
 
 
 STATEMENT = "1CClientBankExchange\nВерсияФормата=1.03\nСекцияРасчСчет\nДатаНачала=01.03.2024\n" \

@@ -20,7 +20,8 @@ def test_to_decimal(text, expected, why):
     assert result == expected and str(result) == str(expected), why
 
 
-@pytest.mark.parametrize("text", ["", "1e3", "NaN", "1,50", " 1.5", "+1", "Infinity"])
+@pytest.mark.parametrize("text", ["", "1e3", "NaN", "1,50", " 1.5", "+1", "Infinity",
+                                  "１２３.４５", "1500.٠٠", "१००"])  # Decimal() reads these three
 def test_to_decimal_refuses_other_texts(text):
     with pytest.raises(ValueError, match=repr(text).replace("+", r"\+")):
         mirtle.to_decimal(text)
@@ -44,6 +45,9 @@ def test_to_date(text, expected, why):
     ("2023-02-29", "not a valid date"),
     ("05.03.2024", "not a date"),
     ("2024-3-5", "not a date"),
+    ("٢٠٢٤-٠٣-٠٥", "not a date"),  # int() reads digits of every script
+    ("２０２４-03-05", "not a date"),
+    ("+２0231-02-01", "not a date"),
 ])
 def test_to_date_names_the_value_it_refuses(text, words):
     with pytest.raises(ValueError, match=words) as info:

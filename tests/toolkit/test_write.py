@@ -1,6 +1,7 @@
 """mirtle.write and mirtle.write_documents: exact round trips, and refusals that name the place."""
 
 import datetime
+import decimal
 from decimal import Decimal
 
 import mirtle_py
@@ -8,7 +9,8 @@ import pytest
 
 import mirtle
 
-from conftest import SAMPLES
+from conftest import SAMPLES, other_digits
+from tables_support import document, statement
 
 FORMATS = [(e, n) for e in ("cp1251", "utf-8") for n in ("\r\n", "\n")]
 FORMAT_IDS = [f"{e}-{'crlf' if n == chr(13) + chr(10) else 'lf'}" for e, n in FORMATS]
@@ -164,3 +166,163 @@ def test_the_rouble_sign_is_written_in_utf8():
 def test_a_negative_zero_is_written_as_zero():
     (doc,) = mirtle_py.parse(mirtle.write_documents([{**ORDER, "amount": Decimal("-0.00")}])).documents
     assert doc.amount == "0.00"
+
+
+# --- digits: 0-9 only, as a reader takes them --------------------------------------------------------------------
+
+def without(field):
+    """ORDER without the field a key names, whichever name it is given by."""
+    name = mirtle.DOCUMENT_KEYS.get(field, field)
+    return {k: v for k, v in ORDER.items() if k != name}, name
+
+
+@pytest.mark.parametrize("encoding", ["cp1251", "utf-8"])
+@pytest.mark.parametrize("field, value, digit", [
+    ("doc_date", "05.03.٢٠٢٤", "'٢' (U+0662)"),
+    ("doc_date", "٢٠٢٤-٠٣-٠٥", "'٢' (U+0662)"),
+    ("income_date", "0５.03.2024", "'５' (U+FF15)"),
+    ("amount", "１２３.４５", "'１' (U+FF11)"),
+    ("Сумма", "१००", "'१' (U+0967)"),
+], ids=["Arabic-Indic year", "Arabic-Indic ISO", "full-width day", "full-width amount", "Devanagari amount"])
+def test_digits_of_other_scripts_are_refused_naming_document_and_field(field, value, digit, encoding):
+    order, name = without(field)
+    with pytest.raises(ValueError) as info:
+        mirtle.write_documents([ORDER, {**order, field: value}], encoding=encoding)
+    message = str(info.value)
+    assert message.startswith(f"document 1, field {name!r}: {value!r} is not a ") and type(info.value) is ValueError
+    assert message.endswith(f", digit {digit} is not one of 0-9")
+
+
+def test_a_date_or_amount_is_written_exactly_when_its_digits_are_0_to_9():
+    hypothesis = pytest.importorskip("hypothesis")
+    st = hypothesis.strategies
+    other = other_digits()
+
+    @st.composite
+    def spelled(draw, text):
+        """``text``, or the same with some digits in other scripts."""
+        if not draw(st.booleans()):
+            return text
+        chars = [draw(st.sampled_from(other[int(c)])) if "0" <= c <= "9" and draw(st.booleans()) else c
+                 for c in text]
+        return "".join(chars)
+
+    dates = st.dates().flatmap(lambda d: st.sampled_from(
+        [(d, d.isoformat()), (d, f"{d.day:02}.{d.month:02}.{d.year:04}")]))
+    amounts = st.decimals(min_value=-10**15, max_value=10**15, places=2).map(lambda a: format(a, "f"))
+
+    @hypothesis.settings(max_examples=300, deadline=None)
+    @hypothesis.given(dates.flatmap(lambda d: st.tuples(st.just(d[0]), spelled(d[1]))),
+                      amounts.flatmap(lambda a: st.tuples(st.just(a), spelled(a))),
+                      st.sampled_from(["cp1251", "utf-8"]))
+    def check(date, amount, encoding):
+        (when, date_text), (amount_ascii, amount_text) = date, amount
+        order = {**ORDER, "doc_date": date_text, "amount": amount_text}
+        if not (date_text + amount_text).isascii():
+            with pytest.raises(ValueError, match=r"^document 0, field '(doc_date|amount)': .* is not one of 0-9$"):
+                mirtle.write_documents([order], encoding=encoding)
+            return
+        back = mirtle_py.parse(mirtle.write_documents([order], encoding=encoding))
+        assert back.warnings == [] and len(back.documents) == 1
+        (doc,) = back.documents
+        assert doc.doc_date == when.isoformat()
+        assert doc.amount == (amount_ascii.lstrip("-") if Decimal(amount_ascii).is_zero() else amount_ascii)
+
+    check()
+
+
+# --- amounts: written exactly when a reader gives back the same text ---------------------------------------------
+
+LARGEST = 2**96 - 1  # a reader's largest mantissa: 79228162514264337593543950335
+
+# The decision must not depend on the caller's decimal context.
+CONTEXTS = {
+    "default": decimal.Context(),
+    "ROUND_DOWN": decimal.Context(rounding=decimal.ROUND_DOWN),
+    "every trap": decimal.Context(traps=[decimal.Clamped, decimal.DivisionByZero, decimal.Inexact,
+                                         decimal.InvalidOperation, decimal.Overflow, decimal.Rounded,
+                                         decimal.Subnormal, decimal.Underflow, decimal.FloatOperation]),
+    "precision 1, small exponents": decimal.Context(prec=1, rounding=decimal.ROUND_UP, Emin=-5, Emax=5),
+}
+
+WRITTEN = [  # (amount, the text written and read back, why)
+    (Decimal(LARGEST), "79228162514264337593543950335", "the largest mantissa"),
+    (LARGEST, "79228162514264337593543950335", "the largest mantissa as int"),
+    (Decimal("7.9228162514264337593543950335"), "7.9228162514264337593543950335", "the largest at scale 28"),
+    (Decimal("7.9228162514264337593543950335E+28"), "79228162514264337593543950335", "the largest, exponent form"),
+    (Decimal("1E-28"), "0.0000000000000000000000000001", "28 places"),
+    (Decimal("-0E-28"), "0.0000000000000000000000000000", "a negative zero of 28 places"),
+    (Decimal("0E+1000000"), "0", "a zero with a huge exponent"),
+]
+
+REFUSED = [  # (amount, words of the message, why)
+    (Decimal(LARGEST + 1), "is too large", "one past the largest mantissa"),
+    (LARGEST + 1, "is too large", "one past, as int"),
+    (Decimal("7.9228162514264337593543950336"), "is too large", "one past at scale 28"),
+    (Decimal("8E+28"), "is too large", "a positive exponent past the largest"),
+    (Decimal("1E+1000000"), "is too large", "a huge exponent"),
+    (Decimal(10**5000), "is too large", "5001 digits"),
+    (Decimal("1E-29"), "has more than 28 decimal places", "29 places"),
+    (Decimal("0E-29"), "has more than 28 decimal places", "a zero of 29 places"),
+    (Decimal("1E-1000000"), "has more than 28 decimal places", "a tiny exponent"),
+    (Decimal("NaN"), "is not a finite amount", "NaN"),
+    (Decimal("-Infinity"), "is not a finite amount", "negative infinity"),
+]
+
+
+def written_amount(amount):
+    """The amount text of write_documents' second document, as mirtle_py reads it back."""
+    back = mirtle_py.parse(mirtle.write_documents([ORDER, {**ORDER, "amount": amount}]))
+    assert back.warnings == [] and len(back.documents) == 2
+    return back.documents[1].amount
+
+
+@pytest.mark.parametrize("context", CONTEXTS.values(), ids=CONTEXTS.keys())
+@pytest.mark.parametrize("amount, text, why", WRITTEN, ids=[w for *_, w in WRITTEN])
+def test_amounts_a_reader_keeps_are_written_in_any_context(amount, text, why, context):
+    with decimal.localcontext(context):
+        assert written_amount(amount) == text, why
+
+
+@pytest.mark.parametrize("context", CONTEXTS.values(), ids=CONTEXTS.keys())
+@pytest.mark.parametrize("amount, words, why", REFUSED, ids=[w for *_, w in REFUSED])
+def test_amounts_a_reader_changes_are_refused_in_any_context(amount, words, why, context):
+    with decimal.localcontext(context), pytest.raises(ValueError) as info:
+        mirtle.write_documents([ORDER, {**ORDER, "amount": amount}])
+    assert type(info.value) is ValueError, why  # not decimal.Overflow or another signal
+    assert str(info.value).startswith("document 1, field 'amount': ") and words in str(info.value), why
+
+
+def reader_gives_back(text):
+    """Whether a reader takes "Сумма=<text>" and gives back exactly that text."""
+    back = mirtle_py.parse(statement(document(Сумма=text)))
+    return back.warnings == [] and back.documents[0].amount == text
+
+
+def test_an_amount_is_written_exactly_when_a_reader_gives_back_its_text():
+    hypothesis = pytest.importorskip("hypothesis")
+    st = hypothesis.strategies
+    near = [LARGEST, LARGEST + 1, 10**28, 10**29 - 1, 10**29]
+    mantissas = st.one_of(st.integers(0, 10**31), st.integers(LARGEST - 10**4, LARGEST + 10**4),
+                          st.sampled_from(near), st.sampled_from(near).flatmap(
+                              lambda m: st.integers(0, 30).map(lambda k: m // 10**k)))
+    amounts = st.builds(lambda sign, m, e: Decimal((sign, tuple(map(int, str(m))), e)),
+                        st.integers(0, 1), mantissas, st.integers(-40, 40))
+
+    @hypothesis.settings(max_examples=400, deadline=None)
+    @hypothesis.given(amounts, st.sampled_from(list(CONTEXTS.values())))
+    def check(amount, context):
+        text = format(amount.copy_abs() if amount.is_zero() else amount, "f")
+        with decimal.localcontext(context):
+            try:
+                written = mirtle.write_documents([{**ORDER, "amount": amount}])
+            except ValueError as error:
+                assert str(error).startswith("document 0, field 'amount': ")
+                written = None
+        if written is None:
+            assert not reader_gives_back(text)
+        else:
+            (doc,) = mirtle_py.parse(written).documents
+            assert doc.amount == text and reader_gives_back(text)
+
+    check()
