@@ -33,9 +33,11 @@ _EMPTY_STATEMENT = ("1CClientBankExchange\nСекцияРасчСчет\nРас�
 _MAX_SCALE = 28  # an amount has at most 28 decimal places
 
 
-def read_documents(paths: Iterable[str | os.PathLike[str]], *, amount_scale: int = 2) -> _DataFrame:
-    """The documents of the statements at ``paths``, one partition per file,
-    in the order given; the columns are those of ``documents_table``.
+def read_documents(paths: str | os.PathLike[str] | Iterable[str | os.PathLike[str]], *,
+                   amount_scale: int = 2) -> _DataFrame:
+    """The documents of the statements at ``paths`` (one path, or many), one
+    partition per file, in the order given; the columns are those of
+    ``documents_table``.
 
     Amounts share one type across the files, ``decimal128(38,
     amount_scale)``, 2 (kopecks) unless given, 0 to 28.  An amount that type
@@ -48,7 +50,8 @@ def read_documents(paths: Iterable[str | os.PathLike[str]], *, amount_scale: int
         raise TypeError(f"amount_scale must be int, not {type(amount_scale).__name__}")
     if not 0 <= amount_scale <= _MAX_SCALE:
         raise ValueError(f"amount_scale must be 0 to {_MAX_SCALE}, not {amount_scale}")
-    names = [os.fspath(path) for path in paths]
+    # One path is a list of one, not a string of one-letter paths.
+    names = [os.fspath(paths)] if isinstance(paths, (str, os.PathLike)) else [os.fspath(p) for p in paths]
     if not names:
         raise ValueError("read_documents needs at least one path")
     _date_scalars_for_dask()

@@ -144,3 +144,10 @@ def test_amount_scale_is_checked(paths, scale, error):
 def test_no_paths():
     with pytest.raises(ValueError, match="^read_documents needs at least one path$"):
         mirtle.dask.read_documents([])
+
+
+@pytest.mark.parametrize("wrap", [str, pathlib.Path], ids=["str", "Path"])
+def test_one_path_is_one_partition(paths, wrap):
+    frame = mirtle.dask.read_documents(wrap(paths[0]))
+    assert frame.npartitions == 1
+    assert plain(frame.compute()) == plain(sequential(paths[:1]))
