@@ -76,6 +76,9 @@ LAYOUTS = [  # statements whose documents come before, between or without accoun
     (statement(doc(НазначениеПлатежа="СекцияРасчСчет"), account()), "the account keyword inside a value"),
     (statement(doc(), account(), account()).decode().encode("cp1251"), "windows-1251, repeated interval"),
     (statement(doc(Номер=None), doc(Сумма="1,5")), "only warnings"),
+    (b"\xff\xfe" + statement(account(), doc(), account(ДатаНачала="01.02.2024")).decode().encode("utf-16-le"),
+     "UTF-16, little-endian"),
+    (b"\xfe\xff" + statement(doc(), account()).decode().encode("utf-16-be"), "UTF-16, big-endian"),
 ]
 
 
