@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include <fmt/format.h>
-
 #include "commands.hpp"
 #include "common.hpp"
 #include "mirtle/sections.hpp"
@@ -46,7 +44,7 @@ Report check_file(const std::string& path) {
   Input input;
   std::string error;
   if (!Input::open(path, input, error)) {
-    report.text = fmt::format("{}: error: {}\n", input.name(), error);
+    report.text = file_error(input.name(), error);
     report.failed = true;
     return report;
   }

@@ -16,8 +16,12 @@ namespace mirtle_cli {
 enum ExitStatus : int { kSuccess = 0, kFailure = 1, kUsage = 2 };
 
 // "FILE:LINE: error: MESSAGE", or "FILE: error: MESSAGE" for an error
-// without a line, with its end of line.
+// without a line, with its end of line; the file's name and the message
+// with control and bidi characters escaped (printable.hpp), as in every
+// message for a person.
 std::string diagnostic(std::string_view file, const mirtle::ParseError& error);
+// "FILE: error: MESSAGE" with its end of line.
+std::string file_error(std::string_view file, std::string_view message);
 // "FILE:LINE: warning: MESSAGE" with its end of line.
 std::string warning_line(std::string_view file, const mirtle::Warning& warning);
 
@@ -30,7 +34,7 @@ void report_warning(std::string_view file, const mirtle::Warning& warning);
 // Thrown by a record sink to stop the parse once nobody takes the output.
 struct OutputStopped {};
 
-// "mirtle: TEXT" on standard error.
+// "mirtle: TEXT" on standard error, TEXT escaped as a diagnostic is.
 void complain(std::string_view text);
 
 std::string_view encoding_name(mirtle::Encoding encoding) noexcept;

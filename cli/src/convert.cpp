@@ -13,6 +13,7 @@
 #include "common.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/writer.hpp"
+#include "printable.hpp"
 
 namespace mirtle_cli {
 
@@ -42,7 +43,8 @@ void report_header_updates(const std::string& name, const mirtle::RawStatement& 
   for (const mirtle::RawAttribute& a : raw.header) {
     if (a.key != kEncodingKey || a.value == target) continue;
     const std::string note =
-        fmt::format("{}:{}: note: {}={} is written as {}={}\n", name, a.lineno, a.key, a.value, a.key, target);
+        printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key, target)) +
+        "\n";
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, note.data(), note.size());
   }
 }
@@ -91,7 +93,7 @@ int run_convert(const ConvertOptions& options) {
   auto text = mirtle::write_sections(*raw, write);
   if (!text) {
     const std::string refusal =
-        fmt::format("{}: error: cannot be written: {}\n", input.name(), mirtle::message(text.error()));
+        printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) + "\n";
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, refusal.data(), refusal.size());
     return kFailure;
   }

@@ -37,9 +37,21 @@ DAMAGED = [
     (statement(account(ДатаНачала="31.02.2024")), "impossible date"),
     (statement(["СекцияРасчСчет", "КонецФайла"]), "file ends in a section"),
     (statement(doc(Сумма="abc"), doc(Номер=None), doc(Дата="")), "documents that cannot be built"),
+    (statement(["a\x9b[2J\u202eb\tc\rd\x1b\x7f\u2066 ё\xa0€"]), "control and bidi characters in the line"),
+    (statement(doc(Сумма="1\x9b")), "a C1 control in a value"),
     ("1CClientBankExchange\nКлюч=Значение ё\nСекцияДокумент=Х\nНомер=1\nКонецДокумента\nКонецФайла\n"
      .encode("cp1251"), "cp1251"),
 ]
+
+
+# Characters that messages for a person show escaped, as repr writes them.
+ESCAPED = {chr(c) for c in [*range(0x20), *range(0x7F, 0xA0), 0x61C, 0x200E, 0x200F, *range(0x202A, 0x202F),
+                            *range(0x2066, 0x206A)]}
+
+
+def shown(text):
+    """`text` as the tool shows it to a person."""
+    return "".join(repr(c)[1:-1] if c in ESCAPED else c for c in text)
 
 
 def expected_check_output(name, data):
@@ -56,7 +68,8 @@ def expected_check_output(name, data):
 def test_check_prints_the_module_messages(write, data, why):
     path = write(data)
     result = run("check", path)
-    assert result.stdout.decode() == expected_check_output(str(path), data)
+    expected = expected_check_output(str(path), data)
+    assert result.stdout.decode() == "".join(shown(line) + "\n" for line in expected.split("\n")[:-1])
 
 
 def as_plain(stmt):
@@ -88,3 +101,4 @@ def test_json_is_the_module_statement(write, generated, data, why):
     expected = as_plain(mirtle_py.parse(path.read_bytes()))
     text = json.dumps(expected, ensure_ascii=False, separators=(",", ":")) + "\n"
     assert run("json", path).stdout.decode() == text
+
