@@ -30,9 +30,8 @@ void report_parse_error(std::string_view file, const mirtle::ParseError& error) 
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
-void report_warning(std::string_view file, const mirtle::Warning& warning) {
-  const std::string text = warning_line(file, warning);
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+void report_warning(Progress& progress, std::string_view file, const mirtle::Warning& warning) {
+  progress.print(warning_line(file, warning));
 }
 
 void complain(std::string_view text) {

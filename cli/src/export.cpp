@@ -211,7 +211,7 @@ class CsvSink final : public WritingSink {
   }
   void on_warning(mirtle::Warning&& warning) override {
     progress_.advance();
-    if (!accounts_only_) report_warning(name_, warning);
+    if (!accounts_only_) report_warning(progress_, name_, warning);
   }
 
   // Writes the intervals of --accounts once the statement has been read.

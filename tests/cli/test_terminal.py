@@ -1,14 +1,18 @@
 """What reaches a person's terminal: control and bidi characters escaped in
-show and in every diagnostic, exact text in the machine formats."""
+show and in every diagnostic, exact text in the machine formats, and the
+progress bar kept apart from the warnings."""
 
 import csv
 import io
 import json
 import os
+import subprocess
+import sys
+import tty
 
 import pytest
 
-from conftest import doc, run, statement
+from conftest import SRC, TOOL, doc, run, statement
 from test_module_agreement import ESCAPED, shown
 
 # Texts a terminal would act on, with plain text around them.
@@ -42,3 +46,43 @@ def test_errors_on_standard_error_are_escaped(write, command):
     result = run(*command[:1], path, *command[1:])
     assert result.returncode == 1
     assert result.stderr.decode() == f"{path}:6: error: Unrecognized line: '{shown(line)}'\n"
+
+
+@pytest.fixture(scope="session")
+def large(tmp_path_factory):
+    """A statement large enough for the progress bar, with warnings throughout."""
+    path = tmp_path_factory.mktemp("large") / "large.txt"
+    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", "--size", "24MB", "--encoding", "utf-8",
+                    "--seed", "5", "-o", path], check=True)
+    return path
+
+
+def stderr_on_a_terminal(args):
+    """What the tool writes to standard error when that is a terminal."""
+    master, slave = os.openpty()
+    tty.setraw(slave)  # no CR added before each LF
+    tool = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL, stderr=slave)
+    os.close(slave)
+    chunks = []
+    while True:
+        try:
+            chunk = os.read(master, 1 << 16)
+        except OSError:  # the terminal's last writer has gone
+            break
+        if not chunk:
+            break
+        chunks.append(chunk)
+    os.close(master)
+    assert tool.wait(60) == 0
+    return b"".join(chunks).decode()
+
+
+@pytest.mark.parametrize("command", [["csv"], ["json", "--lines"]])
+def test_warnings_are_written_clear_of_the_progress_bar(large, command):
+    """Each warning starts on a cleared line and the bar is drawn again below it."""
+    warnings = run(*command, large).stderr.decode().splitlines()
+    text = stderr_on_a_terminal([*command, large])
+    assert warnings and "\r[" in text.split("\n")[0]  # the bar is up before the first warning
+    pieces = text.split("\n")
+    assert [p.rpartition("\r")[2] for p in pieces[:-1]] == ["\x1b[K" + w for w in warnings]
+    assert all(p.startswith("\r[") for p in pieces[1:])
