@@ -101,6 +101,11 @@ unsigned worker_count(const CheckOptions& options) {
 }  // namespace
 
 int run_check(const CheckOptions& options) {
+  // Two readers of one standard input would each get part of it.
+  if (std::count(options.files.begin(), options.files.end(), "-") > 1) {
+    complain("check: - (standard input) may be given only once");
+    return kUsage;
+  }
   ReportQueue queue(options.files.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {

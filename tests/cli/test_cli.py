@@ -221,6 +221,7 @@ USAGE = [  # (arguments, why)
     (["csv", "--bogus", "x"], "unknown option"),
     (["check", "-j", "0", "x"], "jobs out of range"),
     (["show", "a", "b"], "two files for show"),
+    (["check", "-", "-"], "standard input twice: it can be read once"),
 ]
 
 
