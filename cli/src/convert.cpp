@@ -14,6 +14,7 @@
 #include "mirtle/sections.hpp"
 #include "mirtle/writer.hpp"
 #include "printable.hpp"
+#include "writer/line_out.hpp"
 
 namespace mirtle_cli {
 
@@ -21,32 +22,40 @@ namespace {
 
 constexpr std::string_view kEncodingKey = "Кодировка";
 
-// The name the writer gives the output encoding in the header.
-std::string_view header_name(mirtle::Encoding encoding) noexcept {
-  return encoding == mirtle::Encoding::CP1251 ? "Windows" : "UTF-8";
-}
-
 mirtle::WriteOptions write_options(const ConvertOptions& options, mirtle::Encoding input) {
   mirtle::WriteOptions w;
   w.encoding = options.encoding.empty() ? input
                : options.encoding == "utf-8" ? mirtle::Encoding::UTF8
                                              : mirtle::Encoding::CP1251;
   w.newline = options.newline == "lf" ? mirtle::Newline::LF : mirtle::Newline::CRLF;
-  // Asking for an encoding is asking for the header to name it.
-  w.update_encoding_header = true;
   return w;
 }
 
-// Tells, on standard error, which Кодировка lines the writer renames.
-void report_header_updates(const std::string& name, const mirtle::RawStatement& raw, mirtle::Encoding output) {
-  const std::string_view target = header_name(output);
-  for (const mirtle::RawAttribute& a : raw.header) {
-    if (a.key != kEncodingKey || a.value == target) continue;
-    const std::string note =
-        printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key, target)) +
-        "\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, note.data(), note.size());
+bool names(std::string_view value, mirtle::Encoding encoding) noexcept {
+  using mirtle::writer::NamedEncoding;
+  const NamedEncoding named = mirtle::writer::named_encoding(value);
+  return named == (encoding == mirtle::Encoding::UTF8 ? NamedEncoding::Utf8 : NamedEncoding::Windows1251);
+}
+
+// Renames each Кодировка value that names the input's encoding to the
+// output's name, when the two differ; returns a note for each.  Other values
+// stay, and the writer refuses one naming a third encoding.  (The writer's
+// update_encoding_header would rename every value, "KOI8-R" and empty too.)
+std::string rename_encoding_headers(const std::string& name, mirtle::RawStatement& raw, mirtle::Encoding output) {
+  std::string notes;
+  if (raw.encoding == output) return notes;
+  const std::string_view target = mirtle::writer::encoding_name(output);
+  for (mirtle::RawAttribute& a : raw.header) {
+    if (a.key != kEncodingKey || !names(a.value, raw.encoding)) continue;
+    notes += printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key,
+                                   target)) + "\n";
+    a.value = target;
   }
+  return notes;
+}
+
+void write_stderr(std::string_view text) {
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 // Writes `text` to `path` ("-": standard output) as a whole: into a
@@ -90,14 +99,14 @@ int run_convert(const ConvertOptions& options) {
     return kFailure;
   }
   const mirtle::WriteOptions write = write_options(options, raw->encoding);
+  const std::string notes = rename_encoding_headers(input.name(), *raw, write.encoding);
   auto text = mirtle::write_sections(*raw, write);
   if (!text) {
-    const std::string refusal =
-        printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) + "\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, refusal.data(), refusal.size());
+    write_stderr(printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) +
+                 "\n");
     return kFailure;
   }
-  report_header_updates(input.name(), *raw, write.encoding);
+  write_stderr(notes);
   return write_file(options.output, *text) ? kSuccess : kFailure;
 }
 
