@@ -1,11 +1,8 @@
 // convert: re-writes a statement through the lossless section stream.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -14,6 +11,7 @@
 #include "mirtle/sections.hpp"
 #include "mirtle/writer.hpp"
 #include "printable.hpp"
+#include "write_file.hpp"
 #include "writer/line_out.hpp"
 
 namespace mirtle_cli {
@@ -58,36 +56,6 @@ void write_stderr(std::string_view text) {
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
-// Writes `text` to `path` ("-": standard output) as a whole: into a
-// temporary file that replaces the target only once everything is written.
-bool write_file(const std::string& path, std::string_view text) {
-  if (path == "-") {
-    Output out(STDOUT_FILENO, "standard output");
-    out.write(text);
-    return finish(out) == kSuccess;
-  }
-  const std::string temporary = path + ".mirtle-tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    return false;
-  }
-  Output out(fd, path);
-  out.write(text);
-  bool ok = out.flush();
-  if (!ok) complain(out.failure());
-  if (::close(fd) != 0 && ok) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    ok = false;
-  }
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    ok = false;
-  }
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
-}
-
 }  // namespace
 
 int run_convert(const ConvertOptions& options) {
@@ -107,7 +75,7 @@ int run_convert(const ConvertOptions& options) {
     return kFailure;
   }
   write_stderr(notes);
-  return write_file(options.output, *text) ? kSuccess : kFailure;
+  return write_file(options.output, std::move(*text)) ? kSuccess : kFailure;
 }
 
 }  // namespace mirtle_cli

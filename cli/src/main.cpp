@@ -127,8 +127,10 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed pipe shows as EPIPE on the write, handled there.
+  // A closed pipe shows as EPIPE on the write, handled there; a file size
+  // limit as EFBIG, so that convert removes its temporary file.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,10 +1,155 @@
-"""convert's output: the Кодировка values it renames."""
+"""convert's output: what it replaces and what it writes in place, its
+temporary file, its failures, and the Кодировка values it renames."""
 
 import json
+import os
+import resource
+import shutil
+import stat
+import subprocess
+import tempfile
+import threading
+from pathlib import Path
 
 import pytest
 
-from conftest import doc, run, statement
+from conftest import TOOL, doc, run, statement
+
+NOBODY = 65534
+
+
+def as_user():
+    """Runs the tool as an ordinary user: as root, the user nobody."""
+    if os.geteuid() == 0:
+        os.setgid(NOBODY)
+        os.setuid(NOBODY)
+
+
+def converted(tmp_path, src, *args, stdin=b""):
+    """The converted text, as written to a new regular file."""
+    reference = tmp_path.parent / f"{tmp_path.name}-reference"
+    assert run("convert", src, "-o", reference, *args, stdin=stdin).returncode == 0
+    return reference.read_bytes()
+
+
+def test_a_planted_link_is_not_followed(write, tmp_path):
+    src, victim, out = write(statement(doc())), tmp_path / "victim", tmp_path / "out.txt"
+    victim.write_bytes(b"precious")
+    links = [tmp_path / name for name in ("out.txt.mirtle-tmp", ".out.txt.mirtle-tmp")]
+    for link in links:
+        link.symlink_to(victim)
+    result = run("convert", src, "-o", out)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert victim.read_bytes() == b"precious" and out.read_bytes() == converted(tmp_path, src)
+    assert sorted(tmp_path.iterdir()) == sorted([src, victim, out, *links])
+
+
+def test_two_converts_to_one_output(generated, tmp_path):
+    """Each writes a file of its own: both succeed, and the output is one of them, whole."""
+    out = tmp_path / "out.txt"
+    expected = {converted(tmp_path, generated, "--newline", n) for n in ("lf", "crlf")}
+    for _ in range(8):
+        both = [subprocess.Popen([TOOL, "convert", generated, "-o", out, "--newline", n], stderr=subprocess.PIPE)
+                for n in ("lf", "crlf")]
+        assert [(p.wait(), p.stderr.read()) for p in both] == [(0, b"")] * 2
+        assert out.read_bytes() in expected and list(tmp_path.iterdir()) == [out]
+
+
+def fifo(path):
+    """A FIFO with a reader; returns what the reader got."""
+    os.mkfifo(path)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(path.read_bytes()), daemon=True)
+    reader.start()
+    return lambda: (reader.join(30), got[0])[1]
+
+
+def device(path):
+    if os.geteuid() != 0:
+        pytest.skip("mknod needs root")
+    os.mknod(path, stat.S_IFCHR | 0o666, os.stat("/dev/null").st_rdev)
+
+
+def private(path):
+    path.write_bytes(b"old")
+    path.chmod(0o600)
+
+
+def linked(path):
+    target = path.parent / "target.txt"
+    target.write_bytes(b"old")
+    target.chmod(0o604)
+    path.symlink_to(target.name)
+
+
+# (set-up of OUT, the kind OUT still is, its mode after, whether it holds the statement, why)
+OUTPUTS = [
+    (fifo, stat.S_ISFIFO, None, True, "a FIFO is written in place"),
+    (device, stat.S_ISCHR, None, False, "a device node stays a device"),
+    (private, stat.S_ISREG, 0o600, True, "a replaced file keeps its mode"),
+    (linked, stat.S_ISLNK, 0o604, True, "a link keeps leading to its target, which is replaced"),
+    (lambda path: None, stat.S_ISREG, 0o640, True, "a new file has the mode the umask gives"),
+]
+
+
+@pytest.mark.parametrize("setup,kind,mode,holds,why", OUTPUTS, ids=[o[-1] for o in OUTPUTS])
+def test_convert_output_kinds(write, tmp_path, setup, kind, mode, holds, why):
+    src, out = write(statement(doc())), tmp_path / "out.txt"
+    read = setup(out) or out.read_bytes
+    result = subprocess.run([TOOL, "convert", src, "-o", out], capture_output=True, timeout=60,
+                            preexec_fn=lambda: os.umask(0o027))
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert kind(os.lstat(out).st_mode) and (mode is None or stat.S_IMODE(os.stat(out).st_mode) == mode)
+    assert not holds or read() == converted(tmp_path, src)
+    assert not [p for p in tmp_path.iterdir() if p.name.startswith(".")]
+
+
+@pytest.mark.parametrize("target", ["-", "/dev/stdout"])
+def test_convert_to_standard_output(tmp_path, target):
+    """As an ordinary user too: /dev/stdout is written through, never replaced."""
+    data = statement(doc())
+    result = subprocess.run([TOOL, "convert", "-", "-o", target], input=data, capture_output=True, timeout=60,
+                            preexec_fn=as_user)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert result.stdout == converted(tmp_path, "-", stdin=data)
+
+
+@pytest.fixture
+def place():
+    """A directory of its own that any user can reach."""
+    path = Path(tempfile.mkdtemp(prefix="mirtle-"))
+    path.chmod(0o755)
+    yield path
+    path.chmod(0o755)
+    shutil.rmtree(path)
+
+
+def limited_file_size():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+
+
+# (OUT: a file or a directory, its directory's mode, limits of the tool's process, the reason given, why)
+FAILURES = [
+    ("file", 0o555, as_user, "Permission denied", "no temporary file can be made"),
+    ("file", 0o755, limited_file_size, "File too large", "the write fails"),
+    ("directory", 0o755, None, "Is a directory", "OUT is a directory"),
+]
+
+
+@pytest.mark.parametrize("kind,mode,limits,reason,why", FAILURES, ids=[f[-1] for f in FAILURES])
+def test_convert_failures_leave_nothing(place, kind, mode, limits, reason, why):
+    """The error names OUT, the exit status is 1, and the directory is as it was."""
+    out = place / "out.txt"
+    if kind == "directory":
+        out.mkdir()
+    else:
+        out.write_bytes(b"old")
+    place.chmod(mode)
+    result = subprocess.run([TOOL, "convert", "-", "-o", out], input=statement(doc()), capture_output=True,
+                            timeout=60, preexec_fn=limits)
+    assert (result.returncode, result.stderr.decode()) == (1, f"mirtle: {out}: {reason}\n")
+    assert list(place.iterdir()) == [out] and (out.is_dir() or out.read_bytes() == b"old")
+
 
 # (input's encoding, Кодировка value, output's encoding, the value written or None for a refusal, why)
 ENCODING_HEADERS = [
