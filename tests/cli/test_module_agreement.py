@@ -5,7 +5,7 @@ import json
 
 import pytest
 
-from conftest import account, doc, run, statement
+from conftest import account, doc, run, shown, statement
 
 mirtle_py = pytest.importorskip("mirtle_py")
 
@@ -42,16 +42,6 @@ DAMAGED = [
     ("1CClientBankExchange\nКлюч=Значение ё\nСекцияДокумент=Х\nНомер=1\nКонецДокумента\nКонецФайла\n"
      .encode("cp1251"), "cp1251"),
 ]
-
-
-# Characters that messages for a person show escaped, as repr writes them.
-ESCAPED = {chr(c) for c in [*range(0x20), *range(0x7F, 0xA0), 0x61C, 0x200E, 0x200F, *range(0x202A, 0x202F),
-                            *range(0x2066, 0x206A)]}
-
-
-def shown(text):
-    """`text` as the tool shows it to a person."""
-    return "".join(repr(c)[1:-1] if c in ESCAPED else c for c in text)
 
 
 def expected_check_output(name, data):

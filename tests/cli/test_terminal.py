@@ -12,8 +12,7 @@ import tty
 
 import pytest
 
-from conftest import SRC, TOOL, doc, run, statement
-from test_module_agreement import ESCAPED, shown
+from conftest import ESCAPED, SRC, TOOL, doc, run, shown, statement
 
 # Texts a terminal would act on, with plain text around them.
 HOSTILE = ["a\x9b31mb", "x\u202ey\u2066z\u2069", "\x1b[2J\x07", "t\tb\rc", "\x7f\x85\u061c\u200e\u200f\u202a",
@@ -64,14 +63,11 @@ def stderr_on_a_terminal(args):
     tool = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL, stderr=slave)
     os.close(slave)
     chunks = []
-    while True:
-        try:
-            chunk = os.read(master, 1 << 16)
-        except OSError:  # the terminal's last writer has gone
-            break
-        if not chunk:
-            break
-        chunks.append(chunk)
+    try:
+        while chunk := os.read(master, 1 << 16):
+            chunks.append(chunk)
+    except OSError:  # the terminal's last writer has gone
+        pass
     os.close(master)
     assert tool.wait(60) == 0
     return b"".join(chunks).decode()
@@ -82,7 +78,7 @@ def test_warnings_are_written_clear_of_the_progress_bar(large, command):
     """Each warning starts on a cleared line and the bar is drawn again below it."""
     warnings = run(*command, large).stderr.decode().splitlines()
     text = stderr_on_a_terminal([*command, large])
-    assert warnings and "\r[" in text.split("\n")[0]  # the bar is up before the first warning
     pieces = text.split("\n")
+    assert warnings and "\r[" in pieces[0]  # the bar is up before the first warning
     assert [p.rpartition("\r")[2] for p in pieces[:-1]] == ["\x1b[K" + w for w in warnings]
     assert all(p.startswith("\r[") for p in pieces[1:])
