@@ -5,10 +5,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <thread>
+#include <utility>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "commands.hpp"
 #include "common.hpp"
@@ -41,23 +41,28 @@ class WarningSink final : public mirtle::RecordSink {
   const std::string& name_;
 };
 
-Report check_file(const std::string& path) {
+Report failed(std::string text) { return {std::move(text), true, false}; }
+
+Report check_input(const std::string& path) {
   Report report;
   Input input;
   std::string error;
-  if (!Input::open(path, input, error)) {
-    report.text = fmt::format("{}: error: {}\n", input.name(), error);
-    report.failed = true;
-    return report;
-  }
+  if (!Input::open(path, input, error)) return failed(file_error(input.name(), error));
   WarningSink sink(report, input.name());
   const auto result = mirtle::parse_records({}, input.bytes(), sink);
-  if (!result) {
-    // An error ends the file's report: the warnings before it do not count.
-    report.text = diagnostic(input.name(), result.error());
-    report.failed = true;
-  }
+  // An error ends the file's report: the warnings before it do not count.
+  if (!result) return failed(diagnostic(input.name(), result.error()));
   return report;
+}
+
+// A file too large for memory is that file's failure: the others are still
+// checked (on a worker thread an escaping exception would end the process).
+Report check_file(const std::string& path) {
+  try {
+    return check_input(path);
+  } catch (const std::bad_alloc&) {
+    return failed(file_error(display_name(path), "out of memory"));
+  }
 }
 
 // Reports filled by the workers in any order, taken in argument order.
@@ -96,6 +101,11 @@ unsigned worker_count(const CheckOptions& options) {
 }  // namespace
 
 int run_check(const CheckOptions& options) {
+  // Two readers of one standard input would each get part of it.
+  if (std::count(options.files.begin(), options.files.end(), "-") > 1) {
+    complain("check: - (standard input) may be given only once");
+    return kUsage;
+  }
   ReportQueue queue(options.files.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {

@@ -6,17 +6,23 @@
 
 #include "mirtle/message.hpp"
 #include "mirtle/vocabulary.hpp"
+#include "printable.hpp"
 #include "progress.hpp"
 
 namespace mirtle_cli {
 
 std::string diagnostic(std::string_view file, const mirtle::ParseError& error) {
-  if (mirtle::has_line(error)) return fmt::format("{}:{}: error: {}\n", file, error.lineno, mirtle::describe(error));
-  return fmt::format("{}: error: {}\n", file, mirtle::describe(error));
+  const std::string message = printable(mirtle::describe(error));
+  if (mirtle::has_line(error)) return fmt::format("{}:{}: error: {}\n", printable(file), error.lineno, message);
+  return fmt::format("{}: error: {}\n", printable(file), message);
+}
+
+std::string file_error(std::string_view file, std::string_view message) {
+  return fmt::format("{}: error: {}\n", printable(file), printable(message));
 }
 
 std::string warning_line(std::string_view file, const mirtle::Warning& warning) {
-  return fmt::format("{}:{}: warning: {}\n", file, warning.lineno, warning.message);
+  return fmt::format("{}:{}: warning: {}\n", printable(file), warning.lineno, printable(warning.message));
 }
 
 void report_parse_error(std::string_view file, const mirtle::ParseError& error) {
@@ -24,13 +30,12 @@ void report_parse_error(std::string_view file, const mirtle::ParseError& error) 
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
-void report_warning(std::string_view file, const mirtle::Warning& warning) {
-  const std::string text = warning_line(file, warning);
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+void report_warning(Progress& progress, std::string_view file, const mirtle::Warning& warning) {
+  progress.print(warning_line(file, warning));
 }
 
 void complain(std::string_view text) {
-  const std::string line = fmt::format("mirtle: {}\n", text);
+  const std::string line = fmt::format("mirtle: {}\n", printable(text));
   // Nothing more can be done when standard error itself fails.
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }

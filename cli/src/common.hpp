@@ -15,22 +15,29 @@ namespace mirtle_cli {
 
 enum ExitStatus : int { kSuccess = 0, kFailure = 1, kUsage = 2 };
 
+class Progress;
+
 // "FILE:LINE: error: MESSAGE", or "FILE: error: MESSAGE" for an error
-// without a line, with its end of line.
+// without a line, with its end of line; the file's name and the message
+// with control and bidi characters escaped (printable.hpp), as in every
+// message for a person.
 std::string diagnostic(std::string_view file, const mirtle::ParseError& error);
+// "FILE: error: MESSAGE" with its end of line.
+std::string file_error(std::string_view file, std::string_view message);
 // "FILE:LINE: warning: MESSAGE" with its end of line.
 std::string warning_line(std::string_view file, const mirtle::Warning& warning);
 
 // The diagnostic of a failed parse on standard error.
 void report_parse_error(std::string_view file, const mirtle::ParseError& error);
 
-// The warning line of a document that could not be built, on standard error.
-void report_warning(std::string_view file, const mirtle::Warning& warning);
+// The warning line of a document that could not be built, on standard
+// error, clear of the progress bar.
+void report_warning(Progress& progress, std::string_view file, const mirtle::Warning& warning);
 
 // Thrown by a record sink to stop the parse once nobody takes the output.
 struct OutputStopped {};
 
-// "mirtle: TEXT" on standard error.
+// "mirtle: TEXT" on standard error, TEXT escaped as a diagnostic is.
 void complain(std::string_view text);
 
 std::string_view encoding_name(mirtle::Encoding encoding) noexcept;
@@ -45,8 +52,6 @@ bool parse_input(const Input& input, mirtle::Statement& statement);
 // Flushes `out`: kSuccess, or kFailure after complaining about a failed
 // write.  A reader that closed the pipe early is not complained about.
 int finish(Output& out);
-
-class Progress;
 
 // A record sink that writes while the statement is read, and completes its
 // output once the whole statement has been read.

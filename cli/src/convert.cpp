@@ -1,11 +1,8 @@
 // convert: re-writes a statement through the lossless section stream.
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -13,6 +10,8 @@
 #include "common.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/writer.hpp"
+#include "printable.hpp"
+#include "write_file.hpp"
 
 namespace mirtle_cli {
 
@@ -24,50 +23,28 @@ mirtle::WriteOptions write_options(const ConvertOptions& options, mirtle::Encodi
                : options.encoding == "utf-8" ? mirtle::Encoding::UTF8
                                              : mirtle::Encoding::CP1251;
   w.newline = options.newline == "lf" ? mirtle::Newline::LF : mirtle::Newline::CRLF;
-  // Asking for an encoding is asking for the header to name it.
-  w.update_encoding_header = true;
   return w;
 }
 
-// Tells, on standard error, which Кодировка lines the writer renames.
-void report_header_updates(const std::string& name, const mirtle::RawStatement& raw, mirtle::Encoding output) {
+// Renames each Кодировка value that names the input's encoding to the
+// output's name, when the two differ; returns a note for each.  Other values
+// stay, and the writer refuses one naming a third encoding.  (The writer's
+// update_encoding_header would rename every value, "KOI8-R" and empty too.)
+std::string rename_encoding_headers(const std::string& name, mirtle::RawStatement& raw, mirtle::Encoding output) {
+  std::string notes;
+  if (raw.encoding == output) return notes;
   const std::string_view target = mirtle::header_name(output);
-  for (const mirtle::RawAttribute& a : raw.header) {
-    if (a.key != mirtle::kEncodingKey || a.value == target) continue;
-    const std::string note =
-        fmt::format("{}:{}: note: {}={} is written as {}={}\n", name, a.lineno, a.key, a.value, a.key, target);
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, note.data(), note.size());
+  for (mirtle::RawAttribute& a : raw.header) {
+    if (a.key != mirtle::kEncodingKey || !mirtle::names_encoding(a.value, raw.encoding)) continue;
+    notes += printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key,
+                                   target)) + "\n";
+    a.value = target;
   }
+  return notes;
 }
 
-// Writes `text` to `path` ("-": standard output) as a whole: into a
-// temporary file that replaces the target only once everything is written.
-bool write_file(const std::string& path, std::string_view text) {
-  if (path == "-") {
-    Output out(STDOUT_FILENO, "standard output");
-    out.write(text);
-    return finish(out) == kSuccess;
-  }
-  const std::string temporary = path + ".mirtle-tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    return false;
-  }
-  Output out(fd, path);
-  out.write(text);
-  bool ok = out.flush();
-  if (!ok) complain(out.failure());
-  if (::close(fd) != 0 && ok) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    ok = false;
-  }
-  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    complain(fmt::format("{}: {}", path, std::strerror(errno)));
-    ok = false;
-  }
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+void write_stderr(std::string_view text) {
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace
@@ -81,15 +58,15 @@ int run_convert(const ConvertOptions& options) {
     return kFailure;
   }
   const mirtle::WriteOptions write = write_options(options, raw->encoding);
+  const std::string notes = rename_encoding_headers(input.name(), *raw, write.encoding);
   auto text = mirtle::write_sections(*raw, write);
   if (!text) {
-    const std::string refusal =
-        fmt::format("{}: error: cannot be written: {}\n", input.name(), mirtle::message(text.error()));
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, refusal.data(), refusal.size());
+    write_stderr(printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) +
+                 "\n");
     return kFailure;
   }
-  report_header_updates(input.name(), *raw, write.encoding);
-  return write_file(options.output, *text) ? kSuccess : kFailure;
+  write_stderr(notes);
+  return write_file(options.output, std::move(*text)) ? kSuccess : kFailure;
 }
 
 }  // namespace mirtle_cli

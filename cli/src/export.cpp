@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "commands.hpp"
@@ -60,14 +60,28 @@ void write_accounts_json(std::string& out, const std::vector<mirtle::Account>& a
   out += '}';
 }
 
-// Counts the account sections ahead: each starts with this line, so the
-// count of its bytes is never below the real number.  The anchor is the
-// capital Р (one byte in windows-1251, the second byte in UTF-8), rare in
-// statement text.
-std::size_t account_markers(std::string_view input, mirtle::Encoding encoding) noexcept {
-  static constexpr std::string_view kUtf8 = "СекцияРасчСчет";
-  static constexpr std::string_view kCp1251 = "\xD1\xE5\xEA\xF6\xE8\xFF\xD0\xE0\xF1\xF7\xD1\xF7\xE5\xF2";
-  return encoding == mirtle::Encoding::UTF8 ? count_anchored(input, kUtf8, 13) : count_anchored(input, kCp1251, 6);
+// Counts the account sections: each gives one interval.
+class AccountSectionCounter final : public mirtle::RecordSink {
+ public:
+  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
+  void on_interval(std::string_view, mirtle::Interval&&, mirtle::LineNo) override { ++count; }
+  void on_document(mirtle::Document&&, mirtle::LineNo) override {}
+  void on_warning(mirtle::Warning&&) override {}
+
+  std::size_t count = 0;
+};
+
+// How many account sections the text holds, as the reader itself finds
+// them: the bytes cannot tell (a UTF-16 statement holds no marker in the
+// bytes of either 8-bit encoding).  Measured on the 50 MB statements: 26 ms
+// in UTF-8, 60 ms in windows-1251, against 80 and 135 ms for the json
+// command; holding their documents in memory instead cost more (page faults
+// on 54 and 86 MB).  Nothing when the text fails: the reading that follows
+// reports why.
+std::optional<std::size_t> count_account_sections(std::string_view input) {
+  AccountSectionCounter counter;
+  if (!mirtle::parse_records({}, input, counter)) return std::nullopt;
+  return counter.count;
 }
 
 // Writes the statement object while the records stream by.  The accounts
@@ -77,19 +91,18 @@ std::size_t account_markers(std::string_view input, mirtle::Encoding encoding) n
 // usual layout) never holds its documents in memory.
 class StatementJsonSink final : public WritingSink {
  public:
-  StatementJsonSink(Output& out, std::string_view input, Progress& progress)
-      : out_(out), input_(input), progress_(progress) {}
+  StatementJsonSink(Output& out, std::optional<std::size_t> account_sections, Progress& progress)
+      : out_(out), account_sections_left_(account_sections), progress_(progress) {}
 
   void on_header(mirtle::Encoding encoding, const mirtle::AttributeMap& header) override {
     encoding_ = encoding;
     header_ = header;
-    account_sections_left_ = account_markers(input_, encoding);
-    if (account_sections_left_ == 0) write_front();
+    if (account_sections_left_ == 0u) write_front();
   }
   void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo) override {
     progress_.advance();
     accounts_.add_interval(account, std::move(interval));
-    if (account_sections_left_ > 0 && --account_sections_left_ == 0) write_front();
+    if (!front_written_ && account_sections_left_ && --*account_sections_left_ == 0) write_front();
   }
   void on_document(mirtle::Document&& document, mirtle::LineNo) override {
     progress_.advance();
@@ -137,8 +150,7 @@ class StatementJsonSink final : public WritingSink {
   }
 
   Output& out_;
-  std::string_view input_;
-  std::size_t account_sections_left_ = 0;  // counted once the encoding is known
+  std::optional<std::size_t> account_sections_left_;  // unknown for a text that fails
   Progress& progress_;
   bool front_written_ = false;
   mirtle::Encoding encoding_ = mirtle::Encoding::UTF8;
@@ -199,7 +211,7 @@ class CsvSink final : public WritingSink {
   }
   void on_warning(mirtle::Warning&& warning) override {
     progress_.advance();
-    if (!accounts_only_) report_warning(name_, warning);
+    if (!accounts_only_) report_warning(progress_, name_, warning);
   }
 
   // Writes the intervals of --accounts once the statement has been read.
@@ -237,7 +249,7 @@ int run_json_statement(const JsonOptions& options) {
   if (!open_input(options.file, input)) return kFailure;
   Output out(STDOUT_FILENO, "standard output");
   Progress progress(input.bytes());
-  StatementJsonSink sink(out, input.bytes(), progress);
+  StatementJsonSink sink(out, count_account_sections(input.bytes()), progress);
   return write_records(input, out, progress, sink);
 }
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -33,13 +35,17 @@ constexpr std::size_t kPopulateLimit = std::size_t{256} << 20;
 
 std::string failure(int error_number) { return std::strerror(error_number); }
 
-// Reads a pipe or terminal to its end.
-bool read_all(int fd, std::string& out) {
+// Reads to the end, or to `limit` bytes and one more, which tells the caller
+// there was more.  Grows by doubling, but never past the limit.
+bool read_all(int fd, std::string& out, std::size_t limit) {
   constexpr std::size_t kChunk = 1 << 20;
   for (;;) {
     const std::size_t used = out.size();
-    out.resize(used + kChunk);
-    const ssize_t got = ::read(fd, out.data() + used, kChunk);
+    const std::size_t want = std::min(kChunk, limit + 1 - used);
+    if (want == 0) return true;
+    if (used + want > out.capacity()) out.reserve(std::min(limit + 1, std::max(2 * out.capacity(), used + want)));
+    out.resize(used + want);
+    const ssize_t got = ::read(fd, out.data() + used, want);
     if (got < 0) {
       out.resize(used);
       if (errno == EINTR) continue;
@@ -88,8 +94,16 @@ bool Input::open(const std::string& path, Input& input, std::string& error) {
       return true;
     }
   }
-  if (!read_all(fd.get(), input.owned_)) {
+  // A regular file that could not be mapped has a size of its own; what else
+  // there is (standard input, a pipe, a device) is held whole, so it is held
+  // to a bound.
+  const std::size_t limit = S_ISREG(info.st_mode) ? SIZE_MAX - 1 : kUnsizedLimit;
+  if (!read_all(fd.get(), input.owned_, limit)) {
     error = failure(errno);
+    return false;
+  }
+  if (input.owned_.size() > limit) {
+    error = kUnsizedLimitMessage;
     return false;
   }
   input.bytes_ = input.owned_;

@@ -1,5 +1,6 @@
 // Statement files as byte views: regular files are mapped rather than read,
-// so a statement of any size costs no second buffer; pipes are read whole.
+// so a statement of any size costs no second buffer; standard input, pipes
+// and devices are read whole, up to kUnsizedLimit bytes.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,13 @@
 #include <string_view>
 
 namespace mirtle_cli {
+
+// The most that is read from an input without a size (standard input, a
+// pipe, a device): a statement of hundreds of megabytes fits, and
+// /dev/zero does not take all memory.
+inline constexpr std::size_t kUnsizedLimit = std::size_t{1} << 30;
+inline constexpr const char* kUnsizedLimitMessage =
+    "more than 1 GiB, the most read from standard input, a pipe or a device (name a file instead)";
 
 class Input {
  public:

@@ -1,12 +1,18 @@
 // mirtle: bank statements in the 1CClientBankExchange format, from a shell.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <new>
+#include <sstream>
+#include <string>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
 #include "common.hpp"
+#include "printable.hpp"
 
 #ifndef MIRTLE_VERSION
 #define MIRTLE_VERSION "unknown"
@@ -82,6 +88,21 @@ int dispatch(const Commands& c) {
   return kUsage;
 }
 
+// CLI11's message on standard error, escaped line by line like every
+// message for a person (it may quote an argument); help goes to stdout as is.
+int report_usage(const CLI::App& app, const CLI::ParseError& e) {
+  std::ostringstream err;
+  const int printed = app.exit(e, std::cout, err);
+  std::string lines;
+  for (std::string_view rest = err.view(); !rest.empty();) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    lines += printable(rest.substr(0, end)) + "\n";
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  std::cerr << lines << std::flush;
+  return printed;
+}
+
 int run(int argc, char** argv) {
   CLI::App app{"mirtle: read, check and convert bank statements in the 1CClientBankExchange format"};
   app.name("mirtle");
@@ -97,7 +118,7 @@ int run(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // Help and version exit 0; every usage error exits 2.
-    const int printed = app.exit(e);
+    const int printed = report_usage(app, e);
     return printed == 0 ? kSuccess : kUsage;
   }
   return dispatch(commands);
@@ -106,8 +127,10 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed pipe shows as EPIPE on the write, handled there.
+  // A closed pipe shows as EPIPE on the write, handled there; a file size
+  // limit as EFBIG, so that convert removes its temporary file.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -79,4 +79,11 @@ void Progress::done() noexcept {
   drawn_ = false;
 }
 
+void Progress::print(std::string_view text) noexcept {
+  const bool was_drawn = drawn_;
+  done();
+  write_stderr(text.data(), text.size());
+  if (was_drawn) redraw();
+}
+
 }  // namespace mirtle_cli

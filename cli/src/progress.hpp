@@ -28,6 +28,9 @@ class Progress {
   }
   // Clears the bar.
   void done() noexcept;
+  // Writes `text` on standard error, on a line of its own: the bar is
+  // cleared first and drawn again below it.
+  void print(std::string_view text) noexcept;
 
  private:
   // About 20 MB: below that a parse ends within a blink.

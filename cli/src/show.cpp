@@ -13,6 +13,7 @@
 #include "commands.hpp"
 #include "common.hpp"
 #include "mirtle/values.hpp"
+#include "printable.hpp"
 
 namespace mirtle_cli {
 
@@ -35,25 +36,19 @@ std::size_t terminal_width() {
   return 80;
 }
 
-// Code points in UTF-8 text: one column each for the scripts statements use.
-std::size_t display_width(std::string_view text) noexcept {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-// `text` on one line within `width` columns: control characters become
-// spaces, and a cut text ends in "…".
+// `text` on one line within `width` columns, a character a column: control
+// and bidi characters escaped (printable.hpp), a cut text ending in "…".
 std::string fit(std::string_view text, std::size_t width) {
+  const bool cut = printable_width(text) > width;
+  const std::size_t room = cut ? (width == 0 ? 0 : width - 1) : width;
   std::string out;
   std::size_t used = 0;
-  const bool cut = display_width(text) > width;
-  const std::size_t room = cut ? (width == 0 ? 0 : width - 1) : width;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool starts_char = (c & 0xC0) != 0x80;
-    if (starts_char && used == room) break;
-    if (starts_char) ++used;
-    out += c < 0x20 || c == 0x7F ? ' ' : text[i];
+  EscapeRoom escape;
+  for (std::size_t at = 0; at < text.size();) {
+    const Shown shown = next_shown(text, at, escape);
+    if (used + shown.columns > room) break;
+    used += shown.columns;
+    out += shown.text;
   }
   if (cut && width > 0) out += kEllipsis;
   return out;
@@ -91,7 +86,8 @@ std::string_view header_value(const mirtle::AttributeMap& header, std::string_vi
 }
 
 void show_header(std::string& out, const std::string& name, const mirtle::Statement& statement) {
-  fmt::format_to(std::back_inserter(out), "Statement {}\n  Encoding  {}\n", name, encoding_name(statement.encoding));
+  fmt::format_to(std::back_inserter(out), "Statement {}\n  Encoding  {}\n", printable(name),
+                 encoding_name(statement.encoding));
   const std::string_view sender = header_value(statement.header, "Отправитель");
   if (!sender.empty()) fmt::format_to(std::back_inserter(out), "  Sender    {}\n", fit(sender, 200));
   const std::string_view from = header_value(statement.header, "ДатаНачала");
@@ -132,10 +128,10 @@ struct DocumentColumns {
 DocumentColumns document_columns(const mirtle::Statement& statement, std::size_t width) {
   DocumentColumns c;
   for (const mirtle::Document& d : statement.documents) {
-    c.number = std::max(c.number, display_width(d.text(DocField::Number).value_or("")));
+    c.number = std::max(c.number, printable_width(d.text(DocField::Number).value_or("")));
     c.amount = std::max(c.amount, grouped_amount(d.amount).size());
-    c.type = std::max(c.type, display_width(d.text(DocField::Type).value_or("")));
-    c.counterparty = std::max(c.counterparty, display_width(counterparty(statement, d)));
+    c.type = std::max(c.type, printable_width(d.text(DocField::Type).value_or("")));
+    c.counterparty = std::max(c.counterparty, printable_width(counterparty(statement, d)));
   }
   c.number = std::min<std::size_t>(c.number, 12);
   c.type = std::min<std::size_t>(c.type, 22);

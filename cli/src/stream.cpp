@@ -34,7 +34,7 @@ class JsonLinesSink final : public WritingSink {
   }
   void on_warning(mirtle::Warning&& warning) override {
     progress_.advance();
-    report_warning(name_, warning);
+    report_warning(progress_, name_, warning);
   }
 
  private:

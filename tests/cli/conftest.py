@@ -36,6 +36,16 @@ def statement(*sections, header=HEADER, end=True):
     return ("\n".join(lines + ["КонецФайла"] * end) + "\n").encode()
 
 
+# Characters that messages for a person show escaped, as repr writes them.
+ESCAPED = {chr(c) for c in [*range(0x20), *range(0x7F, 0xA0), 0x61C, 0x200E, 0x200F, *range(0x202A, 0x202F),
+                            *range(0x2066, 0x206A)]}
+
+
+def shown(text):
+    """`text` as the tool shows it to a person."""
+    return "".join(repr(c)[1:-1] if c in ESCAPED else c for c in text)
+
+
 def run(*args, stdin=b"", **kwargs):
     return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True, timeout=120, **kwargs)
 

@@ -6,6 +6,7 @@ import io
 import json
 import os
 import random
+import resource
 import subprocess
 
 import pytest
@@ -163,6 +164,35 @@ def test_check_many_files_in_argument_order(write):
         assert result.returncode == 1
 
 
+def test_check_reports_the_others_when_a_file_does_not_fit_in_memory(write):
+    """/dev/zero is read until memory runs out: that file's error, the next file still checked."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (10**9, 10**9))
+    if subprocess.run([TOOL, "--version"], capture_output=True, preexec_fn=limit).returncode != 0:
+        pytest.skip("the tool does not start with its address space limited (a sanitizer build)")
+    data = statement(doc(Номер=None))
+    path = write(data)
+    for jobs in ("1", "2"):
+        result = subprocess.run([TOOL, "check", "-j", jobs, "/dev/zero", path], capture_output=True, timeout=120,
+                                preexec_fn=limit)
+        assert (result.returncode, result.stdout.decode()) == (1, "/dev/zero: error: out of memory\n"
+                f"{path}:{last_line(data, 'КонецДокумента')}: warning: missing field `Номер`\n")
+
+
+UNSIZED = [  # (arguments, what the tool writes, why)
+    (["check", "-"], "<stdin>: error: {}\n", "standard input"),
+    (["json", "/dev/zero"], "mirtle: /dev/zero: {}\n", "a device"),
+]
+
+
+@pytest.mark.parametrize("args,expected,why", UNSIZED, ids=[u[-1] for u in UNSIZED])
+def test_inputs_without_a_size_are_read_up_to_1_gib(args, expected, why):
+    with open("/dev/zero", "rb") as zero:
+        result = subprocess.run([TOOL, *args], stdin=zero, capture_output=True, timeout=120)
+    reason = "more than 1 GiB, the most read from standard input, a pipe or a device (name a file instead)"
+    assert (result.returncode, (result.stdout + result.stderr).decode()) == (1, expected.format(reason))
+
+
 def test_stdin_and_missing_files(tmp_path):
     data = statement(doc())
     assert run("json", "-", stdin=data).stdout == run("json", "-", stdin=data).stdout != b""
@@ -191,6 +221,7 @@ USAGE = [  # (arguments, why)
     (["csv", "--bogus", "x"], "unknown option"),
     (["check", "-j", "0", "x"], "jobs out of range"),
     (["show", "a", "b"], "two files for show"),
+    (["check", "-", "-"], "standard input twice: it can be read once"),
 ]
 
 

@@ -5,7 +5,7 @@ import json
 
 import pytest
 
-from conftest import account, doc, run, statement
+from conftest import account, doc, run, shown, statement
 
 mirtle_py = pytest.importorskip("mirtle_py")
 
@@ -37,6 +37,8 @@ DAMAGED = [
     (statement(account(ДатаНачала="31.02.2024")), "impossible date"),
     (statement(["СекцияРасчСчет", "КонецФайла"]), "file ends in a section"),
     (statement(doc(Сумма="abc"), doc(Номер=None), doc(Дата="")), "documents that cannot be built"),
+    (statement(["a\x9b[2J\u202eb\tc\rd\x1b\x7f\u2066 ё\xa0€"]), "control and bidi characters in the line"),
+    (statement(doc(Сумма="1\x9b")), "a C1 control in a value"),
     ("1CClientBankExchange\nКлюч=Значение ё\nСекцияДокумент=Х\nНомер=1\nКонецДокумента\nКонецФайла\n"
      .encode("cp1251"), "cp1251"),
 ]
@@ -56,7 +58,8 @@ def expected_check_output(name, data):
 def test_check_prints_the_module_messages(write, data, why):
     path = write(data)
     result = run("check", path)
-    assert result.stdout.decode() == expected_check_output(str(path), data)
+    expected = expected_check_output(str(path), data)
+    assert result.stdout.decode() == "".join(shown(line) + "\n" for line in expected.split("\n")[:-1])
 
 
 def as_plain(stmt):
@@ -76,6 +79,9 @@ LAYOUTS = [  # statements whose documents come before, between or without accoun
     (statement(doc(НазначениеПлатежа="СекцияРасчСчет"), account()), "the account keyword inside a value"),
     (statement(doc(), account(), account()).decode().encode("cp1251"), "windows-1251, repeated interval"),
     (statement(doc(Номер=None), doc(Сумма="1,5")), "only warnings"),
+    (b"\xff\xfe" + statement(account(), doc(), account(ДатаНачала="01.02.2024")).decode().encode("utf-16-le"),
+     "UTF-16, little-endian"),
+    (b"\xfe\xff" + statement(doc(), account()).decode().encode("utf-16-be"), "UTF-16, big-endian"),
 ]
 
 
@@ -85,3 +91,4 @@ def test_json_is_the_module_statement(write, generated, data, why):
     expected = as_plain(mirtle_py.parse(path.read_bytes()))
     text = json.dumps(expected, ensure_ascii=False, separators=(",", ":")) + "\n"
     assert run("json", path).stdout.decode() == text
+
