@@ -23,7 +23,7 @@ void append_interval_json(std::string& out, const mirtle::Interval& interval) {
   const auto texts = interval_texts(interval, scratch);
   for (std::size_t i = 0; i < texts.size(); ++i) {
     out += i == 0 ? "{\"" : ",\"";
-    out += kIntervalAttributes[i];
+    out += kIntervalAttributes[i].name;
     out += "\":";
     append_json_value(out, texts[i]);
   }
@@ -180,9 +180,9 @@ class CsvSink final : public WritingSink {
     if (excel_) b += "\xEF\xBB\xBF";
     if (accounts_only_) {
       b += "account";
-      for (std::string_view name : kIntervalAttributes) {
+      for (const mirtle::IntervalAttribute& attribute : kIntervalAttributes) {
         b += delimiter_;
-        b += name;
+        b += attribute.name;
       }
     } else {
       for (std::size_t i = 0; i < kDocAttributes.size(); ++i) {

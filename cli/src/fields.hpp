@@ -16,9 +16,7 @@ using mirtle::DocAttribute;
 // The 53 attributes in the order the Python module's Document class shows them.
 inline const std::array<DocAttribute, mirtle::kDocFieldCount>& kDocAttributes = mirtle::document_attributes();
 
-inline constexpr std::array<std::string_view, 6> kIntervalAttributes = {
-    "date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense",
-};
+using mirtle::kIntervalAttributes;
 
 // Room for the longest value text that is not a field's own text: a date
 // (at most 16 bytes) or an amount (at most 32).

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mirtle/vocabulary.hpp"
+
 namespace mirtle_cli {
 
 namespace {
@@ -16,10 +18,10 @@ namespace {
 // letters (their second byte in UTF-8), rare in statement text; the
 // windows-1251 forms are looked for only when the UTF-8 ones are absent,
 // since their anchors are common bytes in UTF-8 text.
-constexpr std::string_view kAccountUtf8 = "СекцияРасчСчет";      // anchor: Р
-constexpr std::string_view kDocumentUtf8 = "СекцияДокумент";     // anchor: Д
-constexpr std::string_view kAccountCp1251 = "\xD1\xE5\xEA\xF6\xE8\xFF\xD0\xE0\xF1\xF7\xD1\xF7\xE5\xF2";
-constexpr std::string_view kDocumentCp1251 = "\xD1\xE5\xEA\xF6\xE8\xFF\xC4\xEE\xEA\xF3\xEC\xE5\xED\xF2";
+constexpr std::string_view kAccountUtf8 = mirtle::keyword::kAccountStart;    // anchor: Р
+constexpr std::string_view kDocumentUtf8 = mirtle::keyword::kDocumentStart;  // anchor: Д
+constexpr std::string_view kAccountCp1251 = mirtle::keyword_1251::kAccountStart;
+constexpr std::string_view kDocumentCp1251 = mirtle::keyword_1251::kDocumentStart;
 
 std::uint64_t count_sections(std::string_view input) noexcept {
   const std::uint64_t utf8 = count_anchored(input, kAccountUtf8, 13) + count_anchored(input, kDocumentUtf8, 13);

@@ -55,10 +55,7 @@ std::string fit(std::string_view text, std::size_t width) {
 }
 
 // "dd.mm.yyyy", as dates are written where these statements come from.
-std::string local_date(const mirtle::Date& date) {
-  if (date.year >= 0 && date.year <= 9999) return fmt::format("{:02}.{:02}.{:04}", date.day, date.month, date.year);
-  return fmt::format("{:02}.{:02}.{:+}", date.day, date.month, date.year);
-}
+std::string local_date(const mirtle::Date& date) { return mirtle::format_statement_date(date); }
 
 // The amount with its digits grouped in threes: "1 234 567.89".
 std::string grouped_amount(const mirtle::Decimal& amount) {
