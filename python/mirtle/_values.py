@@ -3,18 +3,13 @@
 from __future__ import annotations
 
 import datetime
-import re
 from decimal import Decimal, InvalidOperation
 from typing import overload
 
+from ._forms import AMOUNT, ISO_DATE
+
 __all__ = ["to_date", "to_decimal"]
 
-# The date form of mirtle_py: a year of four digits, or a signed year of at
-# least four digits outside 0..9999.  Digits are 0-9 only: "\d" would take
-# any script's digits ("٢٠٢٤"), which int() and Decimal() read quietly.
-_DATE = re.compile(r"([+-][0-9]{4,}|[0-9]{4})-([0-9]{2})-([0-9]{2})")
-# The amount form: plain digits with an optional sign and fraction.
-_AMOUNT = re.compile(r"-?[0-9]+(?:\.[0-9]+)?")
 
 
 @overload
@@ -31,7 +26,7 @@ def to_decimal(text: str | None) -> Decimal | None:
         return None
     if not isinstance(text, str):
         raise TypeError(f"an amount must be str or None, not {type(text).__name__}")
-    if _AMOUNT.fullmatch(text) is None:
+    if AMOUNT.fullmatch(text) is None:
         raise ValueError(f"not a decimal amount: {text!r}")
     try:
         return Decimal(text)
@@ -54,7 +49,7 @@ def to_date(text: str | None) -> datetime.date | None:
         return None
     if not isinstance(text, str):
         raise TypeError(f"a date must be str or None, not {type(text).__name__}")
-    match = _DATE.fullmatch(text)
+    match = ISO_DATE.fullmatch(text)
     if match is None:
         raise ValueError(f"not a date in the form YYYY-MM-DD: {text!r}")
     year, month, day = int(match[1]), int(match[2]), int(match[3])

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import codecs
 import datetime
-import re
 import types
 from collections.abc import Iterable, Mapping, Sequence
 from decimal import Decimal
@@ -13,6 +12,7 @@ from typing import Any
 import mirtle_py
 
 from . import _toolkit
+from ._forms import AMOUNT, ISO_DATE, STATEMENT_DATE
 from ._toolkit import Sections, WriteError
 
 __all__ = ["DOCUMENT_KEYS", "PAYMENT_ORDER", "WriteError", "write", "write_documents"]
@@ -25,11 +25,6 @@ _TYPE_KEY = "СекцияДокумент"
 _MAX_MANTISSA = 2**96 - 1
 _MAX_DIGITS = len(str(_MAX_MANTISSA))  # 29
 _MAX_SCALE = 28
-# Digits are 0-9 only: "\d" takes any script's digits ("٢٠٢٤", "１２"), which
-# int() and Decimal() read quietly but the file's reader refuses.
-_ISO_DATE = re.compile(r"([+-][0-9]{4,}|[0-9]{4})-([0-9]{2})-([0-9]{2})")
-_FILE_DATE = re.compile(r"([0-9]{1,2})\.([0-9]{1,2})\.([+-][0-9]+|[0-9]{1,4})")
-_AMOUNT = re.compile(r"-?[0-9]+(?:\.[0-9]+)?")
 
 
 def _encoding(name: str) -> str:
@@ -106,9 +101,9 @@ def _date_text(value: object) -> str:
         return f"{value.day:02}.{value.month:02}.{value.year:04}"
     if not isinstance(value, str):
         raise TypeError(f"expected datetime.date or str, not {type(value).__name__}")
-    if match := _ISO_DATE.fullmatch(value):
+    if match := ISO_DATE.fullmatch(value):
         year, month, day = match[1], int(match[2]), int(match[3])
-    elif match := _FILE_DATE.fullmatch(value):
+    elif match := STATEMENT_DATE.fullmatch(value):
         year, month, day = match[3], int(match[2]), int(match[1])
     else:
         raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD){_foreign_digit(value)}")
@@ -135,7 +130,7 @@ def _amount_text(value: object) -> str:
     if isinstance(value, bool) or not isinstance(value, (Decimal, int, str)):
         raise TypeError(f"expected decimal.Decimal, int or str, not {type(value).__name__}")
     if isinstance(value, str):
-        if _AMOUNT.fullmatch(value) is None:
+        if AMOUNT.fullmatch(value) is None:
             raise ValueError(f"{value!r} is not a decimal amount such as 1500.00{_foreign_digit(value)}")
     amount = Decimal(value)  # exact from int and str, whatever the context
     if not amount.is_finite():
