@@ -3,6 +3,7 @@
 #include "attribute_list.hpp"
 #include "key_index.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mirtle {
@@ -115,10 +116,22 @@ const std::string* AttributeMap::find(std::string_view key) const noexcept {
   return pos >= 0 ? &entries_[static_cast<std::size_t>(pos)].second : nullptr;
 }
 
+// The map's strings are assigned in place, so that a map reused from section
+// to section stops allocating once its strings have grown.
 void AttributeList::copy_to(AttributeMap& map) const {
-  map.clear();
-  map.entries_.reserve(items_.size());
-  for (const AttributeView& item : items_) map.append(std::string(item.key), std::string(item.value));
+  std::vector<AttributeMap::Entry>& entries = map.entries_;
+  const std::size_t kept = std::min(entries.size(), items_.size());
+  entries.resize(kept);
+  for (std::size_t i = 0; i < kept; ++i) {
+    entries[i].first.assign(items_[i].key);
+    entries[i].second.assign(items_[i].value);
+  }
+  for (std::size_t i = kept; i < items_.size(); ++i) entries.emplace_back(items_[i].key, items_[i].value);
+  map.index_.reset();
+  if (entries.size() > KeyIndex::kLinearLimit) {
+    map.index_ = std::make_unique<KeyIndex>();
+    map.index_->build(entries.size(), [&entries](std::uint32_t i) { return std::string_view(entries[i].first); });
+  }
 }
 
 }  // namespace mirtle
