@@ -47,7 +47,10 @@ def _load_native() -> _ModuleType:
     return module
 
 
-_native = _load_native()
+if _TYPE_CHECKING:
+    from . import _native
+else:
+    _native = _load_native()
 
 from ._dict import to_dict, to_json  # noqa: E402
 from ._read import Hook, read  # noqa: E402
