@@ -203,9 +203,9 @@ bool raw_attributes_from(PyObject* seq, const char* what, std::vector<mirtle::Ra
 // A Section object, or (doc_type, attributes) with doc_type None for an
 // account section.
 bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
-  PyTypeObject* section = section_class();
-  if (section == nullptr) return false;
-  if (Py_TYPE(item) == section) {
+  PyTypeObject* section_cls = section_class();
+  if (section_cls == nullptr) return false;
+  if (Py_TYPE(item) == section_cls) {
     out = section_record(item);
     return true;
   }
@@ -215,7 +215,8 @@ bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
     return false;
   }
   PyObject* doc_type = PyTuple_GET_ITEM(item, 0);
-  out.kind = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;  // the type
+  // RawSection::kind holds the section type.
+  out.kind = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;
   std::string_view type_text;
   if (doc_type != Py_None) {
     if (!text_of(doc_type, "doc_type", type_text)) return false;
