@@ -269,7 +269,7 @@ PyObject* syntax_exception(mirtle::ParseError&& e, std::string_view message) {
   return exc.release();
 }
 
-// Which class a failure that names no line raises.
+// The exception class a core error raises.
 ExceptionKind exception_kind(mirtle::ErrorKind kind) noexcept {
   switch (kind) {
     case mirtle::ErrorKind::Unfinished: return ExceptionKind::Unfinished;
