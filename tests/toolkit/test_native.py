@@ -87,11 +87,23 @@ def test_native_entries_hand_out_mirtle_pys_objects(check):
     assert check()
 
 
-def test_except_mirtle_py_catches_what_the_native_module_raises():
-    for call in (lambda: _native.read_sections(b"1CClientBankExchange\nFoo\n"), lambda: mirtle.sections(b"\n"),
-                 lambda: mirtle.read(BROKEN), lambda: _native.documents(BROKEN)):
-        with pytest.raises(mirtle_py.ParseError):
-            call()
+RAISED = {  # a call of the native module, and the mirtle_py class whose except clause catches what it raises
+    "read_sections": (lambda: _native.read_sections(b"1CClientBankExchange\nFoo\n"), mirtle_py.SyntaxError),
+    "mirtle.sections": (lambda: mirtle.sections(b"\n"), mirtle_py.EmptyInputError),
+    "mirtle.read": (lambda: mirtle.read(BROKEN), mirtle_py.UnfinishedError),
+    "documents": (lambda: _native.documents(BROKEN + b"x\n"), mirtle_py.SyntaxError),
+    "tables, a hook failing": (lambda: _native.tables(TEXT, [lambda *a: 1 / 0]), mirtle_py.SyntaxError),
+}
+
+
+@pytest.mark.parametrize("call, cls", RAISED.values(), ids=RAISED)
+def test_except_mirtle_py_catches_what_the_native_module_raises(call, cls):
+    try:
+        call()
+    except cls as e:
+        assert type(e) is cls
+    else:
+        pytest.fail("nothing raised")
 
 
 # The native module loaded first, in a process that never imported mirtle_py: the types it creates are the ones
