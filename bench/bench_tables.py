@@ -66,7 +66,7 @@ def peak_memory(size: str) -> None:
     code = ("import resource, sys, mirtle, pyarrow\n"
             "t = mirtle.documents_table(sys.argv[1])\n"
             "print(t.num_rows, t.nbytes, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)\n")
-    base = ("import resource, pyarrow, mirtle, mirtle._tables\n"
+    base = ("import resource, pyarrow, mirtle, mirtle._native\n"
             "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)\n")
     env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
     rows, nbytes, peak = subprocess.run([sys.executable, "-c", code, path], env=env, capture_output=True,

@@ -20,6 +20,10 @@ bool too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {
 
 // Places one keyword argument, or raises the interpreter's TypeError.
 bool bind_keyword(const Signature& sig, PyObject* name, PyObject* value, PyObject** out) noexcept {
+  if (sig.positional_only == sig.params.size()) {
+    PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", sig.callable);
+    return false;
+  }
   if (!PyUnicode_Check(name)) {
     PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", sig.callable);
     return false;
@@ -34,6 +38,12 @@ bool bind_keyword(const Signature& sig, PyObject* name, PyObject* value, PyObjec
       if (std::strlen(param) != static_cast<std::size_t>(size) ||
           std::memcmp(param, text, static_cast<std::size_t>(size)) != 0)
         continue;
+      if (i < sig.positional_only) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s() got some positional-only arguments passed as keyword arguments: '%s'",
+                     sig.callable, param);
+        return false;
+      }
       if (out[i] != nullptr) {
         PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", sig.callable,
                      param);
@@ -67,14 +77,12 @@ bool check_required(const Signature& sig, PyObject* const* out) noexcept {
   std::size_t missing = 0;
   for (std::size_t i = 0; i < sig.required; ++i) missing += out[i] == nullptr;
   if (missing == 0) return true;
-  try {
+  return guarded([&] {
     const std::string names = quoted_list(sig, out);
     PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s",
                  sig.callable, missing, missing == 1 ? "" : "s", names.c_str());
-  } catch (...) {
-    PyErr_NoMemory();
-  }
-  return false;
+    return false;
+  });
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Argument binding for the module's callables, with the interpreter's own
+// The one argument binder of the binding's callables: every function and
+// __new__ that takes arguments binds them here, with the interpreter's own
 // wording for argument errors ("f() missing 1 required positional argument").
 #pragma once
 
@@ -11,11 +12,13 @@ namespace mirtle_py {
 struct Signature {
   const char* callable;  // as named in messages, e.g. "parse" or "HookError.__new__"
   std::span<const char* const> params;
-  std::size_t required;  // the first `required` params have no default
+  std::size_t required;             // the first `required` params have no default
+  std::size_t positional_only = 0;  // the first `positional_only` params take no keyword
 };
 
-// Binds a vectorcall-style argument list.  `out` receives borrowed
-// references, nullptr for parameters left out.  On failure raises TypeError.
+// Binds a vectorcall-style argument list (METH_FASTCALL | METH_KEYWORDS).
+// `out` receives borrowed references, nullptr for parameters left out.  On
+// failure raises TypeError.
 bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames, PyObject** out) noexcept;
 

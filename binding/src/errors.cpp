@@ -6,8 +6,9 @@
 #include <string>
 
 #include "args.hpp"
-#include "mirtle/vocabulary.hpp"
+#include "mirtle/message.hpp"
 #include "mirtle/quote.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle_py {
 namespace {
@@ -120,34 +121,33 @@ bool convert_lineno(PyObject* arg, std::uint64_t& out) noexcept {
   return false;
 }
 
-bool convert_text(PyObject* arg, const char* name, std::string& out) noexcept {
+// Throws std::bad_alloc.
+bool convert_text(PyObject* arg, const char* name, std::string& out) {
   std::string_view text;
   if (!PyUnicode_Check(arg)) {
     PyErr_Format(PyExc_TypeError, "argument '%s' must be str, not %T", name, arg);
   } else if (str_utf8(arg, text)) {
-    try {
-      out.assign(text);
-      return true;
-    } catch (...) {
-      PyErr_NoMemory();
-    }
+    out.assign(text);
+    return true;
   }
   add_processing_note(name);
   return false;
 }
 
-PyObject* detail_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* detail_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   const DetailInfo& info = kDetails[detail_index(type)];
   const std::size_t count = info.text_count + 1;
   const Signature sig{info.new_name, std::span(info.params.data(), count), count};
   PyObject* values[3] = {};
   if (!bind_tuple(sig, args, kwargs, values)) return nullptr;
-  std::uint64_t lineno = 0;
-  std::string texts[2];
-  if (!convert_lineno(values[0], lineno)) return nullptr;
-  for (std::size_t i = 0; i < info.text_count; ++i)
-    if (!convert_text(values[i + 1], info.params[i + 1], texts[i])) return nullptr;
-  return make_detail(type, lineno, std::move(texts[0]), std::move(texts[1]));
+  return guarded([&]() -> PyObject* {
+    std::uint64_t lineno = 0;
+    std::string texts[2];
+    if (!convert_lineno(values[0], lineno)) return nullptr;
+    for (std::size_t i = 0; i < info.text_count; ++i)
+      if (!convert_text(values[i + 1], info.params[i + 1], texts[i])) return nullptr;
+    return make_detail(type, lineno, std::move(texts[0]), std::move(texts[1]));
+  });
 }
 
 PyObject* detail_lineno(PyObject* self, void*) {
@@ -158,10 +158,10 @@ PyObject* detail_text(PyObject* self, void* which) {
   return new_str(reinterpret_cast<DetailObject*>(self)->texts[reinterpret_cast<std::uintptr_t>(which)]);
 }
 
-PyObject* detail_repr(PyObject* self) {
+PyObject* detail_repr(PyObject* self) noexcept {
   const auto* detail = reinterpret_cast<DetailObject*>(self);
   const DetailInfo& info = info_of(self);
-  try {
+  return guarded([&] {
     std::string out = short_name(info);
     out += "(lineno=";
     char digits[24];
@@ -174,9 +174,7 @@ PyObject* detail_repr(PyObject* self) {
     }
     out += ')';
     return new_str(out);
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 PyObject* detail_getnewargs(PyObject* self, PyObject*) {
@@ -241,27 +239,6 @@ PyObject* create_detail_type(std::size_t index) noexcept {
 
 // --- translation of core errors ---------------------------------------------
 
-std::string syntax_message(const mirtle::ParseError& e) {
-  const std::string context(mirtle::name(e.context));
-  switch (e.syntax) {
-    case SyntaxKind::UnexpectedSection:
-      return "Unexpected section '" + e.text + "' in context '" + context + "'";
-    case SyntaxKind::UnexpectedAttribute:
-      return "Unexpected attribute '" + e.text + "' = '" + e.value + "'";
-    case SyntaxKind::UnrecognizedLine:
-      return "Unrecognized line: '" + e.text + "'";
-    case SyntaxKind::MissingField:
-      return "Missing field '" + e.text + "' in context '" + context + "'";
-    case SyntaxKind::AccountParseError:
-      return "Account parse error: " + e.text;
-    case SyntaxKind::DocumentParseError:
-      return "Document parse error: " + e.text;
-    case SyntaxKind::HookError:
-      return "Hook error: " + e.text;
-  }
-  return {};
-}
-
 // The exception classes are ordinary mutable classes: Python code may have
 // given one a __new__ that returns anything.  What is not an exception is
 // refused as a raise statement would refuse it.
@@ -278,8 +255,8 @@ PyObject* new_exception(ExceptionKind kind, std::string_view message) {
   return exc.release();
 }
 
-PyObject* syntax_exception(mirtle::ParseError&& e) {
-  Ref exc = Ref::steal(new_exception(ExceptionKind::Syntax, syntax_message(e)));
+PyObject* syntax_exception(mirtle::ParseError&& e, std::string_view message) {
+  Ref exc = Ref::steal(new_exception(ExceptionKind::Syntax, message));
   if (!exc) return nullptr;
   PyTypeObject* type = detail_type(e.syntax);
   if (type == nullptr) return nullptr;
@@ -292,34 +269,19 @@ PyObject* syntax_exception(mirtle::ParseError&& e) {
   return exc.release();
 }
 
-// A new reference to `module`'s attribute `name`, checked to be a type of
-// `basicsize` bytes (0: an exception type).
-PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) noexcept {
-  PyObject* type = PyObject_GetAttrString(module, name);
-  if (type == nullptr) return nullptr;
-  const bool fits = basicsize == 0 ? PyExceptionClass_Check(type)
-                                   : PyType_Check(type) &&
-                                         reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize;
-  if (fits) return type;
-  Py_DECREF(type);
-  PyErr_Format(PyExc_ImportError, "mirtle_py.%s is not the class this module was built with", name);
-  return nullptr;
+// The exception class a core error raises.
+ExceptionKind exception_kind(mirtle::ErrorKind kind) noexcept {
+  switch (kind) {
+    case mirtle::ErrorKind::Unfinished: return ExceptionKind::Unfinished;
+    case mirtle::ErrorKind::NotStatement: return ExceptionKind::NotStatement;
+    case mirtle::ErrorKind::EmptyInput: return ExceptionKind::EmptyInput;
+    case mirtle::ErrorKind::Syntax: return ExceptionKind::Syntax;
+    case mirtle::ErrorKind::InvalidDocument: break;
+  }
+  return ExceptionKind::Parse;
 }
 
 }  // namespace
-
-bool adopt_error_types(PyObject* module) {
-  for (std::size_t i = 0; i < kExceptionNames.size(); ++i) {
-    const char* name = kExceptionNames[i] + sizeof("mirtle_py.") - 1;
-    if (exception_slots[i].get([&]() noexcept { return adopted_type(module, name, 0); }) == nullptr) return false;
-  }
-  for (std::size_t i = 0; i < kDetails.size(); ++i) {
-    const char* name = short_name(kDetails[i]);
-    const auto size = static_cast<Py_ssize_t>(sizeof(DetailObject));
-    if (detail_slots[i].get([&]() noexcept { return adopted_type(module, name, size); }) == nullptr) return false;
-  }
-  return true;
-}
 
 PyObject* exception_type(ExceptionKind kind) {
   return exception_slots[static_cast<std::size_t>(kind)].get([kind]() noexcept { return create_exception(kind); });
@@ -332,23 +294,15 @@ PyTypeObject* detail_type(mirtle::SyntaxKind kind) {
 }
 
 PyObject* exception_from(mirtle::ParseError error) {
-  try {
-    switch (error.kind) {
-      case mirtle::ErrorKind::Syntax:
-        return syntax_exception(std::move(error));
-      case mirtle::ErrorKind::InvalidDocument:
-        return new_exception(ExceptionKind::Parse, "Invalid document");
-      case mirtle::ErrorKind::Unfinished:
-        return new_exception(ExceptionKind::Unfinished, "Statement is not finished");
-      case mirtle::ErrorKind::NotStatement:
-        return new_exception(ExceptionKind::NotStatement, "Input is not a 1C statement");
-      case mirtle::ErrorKind::EmptyInput:
-        return new_exception(ExceptionKind::EmptyInput, "Input is empty");
-    }
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-  return internal_error_if_unset();
+  const std::string message = mirtle::describe(error);
+  if (error.is_syntax()) return syntax_exception(std::move(error), message);
+  return new_exception(exception_kind(error.kind), message);
+}
+
+PyObject* raise_parse_error(mirtle::ParseError error) {
+  PyObject* exc = exception_from(std::move(error));  // new, always an exception
+  if (exc != nullptr) PyErr_SetRaisedException(exc);  // steals it
+  return nullptr;
 }
 
 }  // namespace mirtle_py

@@ -17,13 +17,11 @@ PyObject* exception_type(ExceptionKind kind);
 PyTypeObject* detail_type(mirtle::SyntaxKind kind);
 
 // Returns the exception instance to raise for `error` (a new reference), or
-// nullptr with the error of a failed translation set.
+// nullptr with the error of a failed translation set.  Its message is the
+// core's own text (mirtle::describe).  Throws std::bad_alloc.
 PyObject* exception_from(mirtle::ParseError error);
 
-// Takes the exception types and detail classes of `module` (an imported
-// mirtle_py) as this copy's own, so that another extension module built from
-// these sources raises the very types that `except mirtle_py.SyntaxError`
-// catches.  Call before anything else here; false with an error set.
-bool adopt_error_types(PyObject* module);
+// Raises the exception for `error`; returns nullptr.  Throws std::bad_alloc.
+PyObject* raise_parse_error(mirtle::ParseError error);
 
 }  // namespace mirtle_py

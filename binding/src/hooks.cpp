@@ -1,13 +1,44 @@
 #include "hooks.hpp"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
-#include "convert.hpp"
 #include "results.hpp"
+#include "to_python.hpp"
 
 namespace mirtle_py {
 namespace {
+
+// A reported length only sizes the first allocation; iteration decides.
+constexpr Py_ssize_t kMaxHooksHint = 1024;
+
+bool collect_items(PyObject* hooks, std::vector<PythonHook>& out) {
+  if (PyUnicode_Check(hooks)) {
+    PyErr_SetString(PyExc_TypeError, "hooks must be a sequence of callables, not str");
+    return false;
+  }
+  if (!PySequence_Check(hooks)) {
+    PyErr_Format(PyExc_TypeError, "'%T' object is not a Sequence", hooks);
+    return false;
+  }
+  Py_ssize_t hint = PyObject_Size(hooks);
+  if (hint < 0) {
+    PyErr_Clear();
+    hint = 0;
+  }
+  out.reserve(static_cast<std::size_t>(std::min(hint, kMaxHooksHint)));
+  Ref iterator = Ref::steal(PyObject_GetIter(hooks));
+  if (!iterator) return false;
+  for (;;) {
+    PyObject* item = nullptr;
+    const int rc = PyIter_NextItem(iterator.get(), &item);
+    if (rc < 0) return false;
+    if (rc == 0) return true;
+    Ref owned = Ref::steal(item);
+    out.emplace_back(std::move(owned));  // released by `owned` if this throws
+  }
+}
 
 // Clears the pending error.  Running out of memory while a hook's failure
 // is described becomes std::bad_alloc, which the adapter reports as a bare
@@ -85,11 +116,11 @@ mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirt
   if (!attrs_dict) return failure_from_pending();
   Ref header_dict = Ref::steal(dict_from(header));
   if (!header_dict) return failure_from_pending();
-  PyObject* section = section_type_value(type);
-  if (section == nullptr) return failure_from_pending();
+  PyObject* section_type = section_type_value(type);  // borrowed
+  if (section_type == nullptr) return failure_from_pending();
 
   // The slot before the arguments lets the callee prepend `self` in place.
-  PyObject* args[4] = {nullptr, section, attrs_dict.get(), header_dict.get()};
+  PyObject* args[4] = {nullptr, section_type, attrs_dict.get(), header_dict.get()};
   const Ref result =
       Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
@@ -133,6 +164,17 @@ mirtle::HookOutcome PythonHook::on_section(mirtle::SectionType type, mirtle::Att
     if (entered) Py_LeaveRecursiveCall();
     return mirtle::HookOutcome::failure("MemoryError: ");
   }
+}
+
+bool HookList::collect(PyObject* hooks) {
+  if (hooks == nullptr || hooks == Py_None) return true;
+  if (!collect_items(hooks, hooks_)) {
+    add_processing_note("hooks");
+    return false;
+  }
+  pointers_.reserve(hooks_.size());
+  for (PythonHook& hook : hooks_) pointers_.push_back(&hook);
+  return true;
 }
 
 }  // namespace mirtle_py

@@ -1,18 +1,14 @@
-// mirtle_py.parse(statement, hooks=None): returns a new Statement, or
-// nullptr with the exception set.
+// The parse entries: mirtle_py.parse(statement, hooks=None) over bytes or a
+// str, and mirtle._native.parse(statement, hooks=None) over any contiguous
+// buffer, which mirtle.read hands over uncopied.  Each returns a new
+// Statement, or nullptr with the exception set.
 #pragma once
 
-#include <vector>
-
-#include "hooks.hpp"
 #include "py.hpp"
 
 namespace mirtle_py {
 
-// The hooks of a `hooks` argument in iteration order, or false with the
-// error set (also used by the toolkit's table export).
-bool collect_hooks(PyObject* hooks, std::vector<PythonHook>& out);
-
-PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* parse(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+PyObject* parse_buffer(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 }  // namespace mirtle_py

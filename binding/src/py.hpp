@@ -1,11 +1,15 @@
 // Shared helpers of the binding: the Python headers, an owning reference,
-// text conversion and the process-wide once-only slot.
+// text conversion, the process-wide once-only slot, and the two wrappers
+// every entry goes through: `guarded` (std::bad_alloc becomes MemoryError)
+// and `run_core` (the core's work detached from the interpreter).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <atomic>
+#include <exception>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <string_view>
@@ -101,6 +105,39 @@ inline void free_heap_instance(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   type->tp_free(self);
   Py_DECREF(type);
+}
+
+// Runs the body of a slot or entry: the one place where std::bad_alloc,
+// thrown by the core or by a container on the way, becomes MemoryError.
+// The body returns a new reference (or true), or nullptr (false) with an
+// exception set; no other C++ exception may leave it.
+template <typename Body>
+auto guarded(Body&& body) noexcept -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return {};
+  }
+}
+
+// Runs the core's `work`, detached from the interpreter when `detach`:
+// other threads run meanwhile, so `work` must touch no Python object and
+// leave no Python error (it holds only C++ data and buffers held for the
+// call).  Work that calls hooks runs attached.  Whatever `work` throws is
+// thrown again once the thread is attached, for `guarded` to report.
+template <typename Work>
+void run_core(bool detach, Work&& work) {
+  if (!detach) return static_cast<void>(work());
+  std::exception_ptr failure;
+  PyThreadState* thread = PyEval_SaveThread();
+  try {
+    work();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  PyEval_RestoreThread(thread);
+  if (failure) std::rethrow_exception(failure);
 }
 
 // A type's __doc__ set to None (a signature-only docstring leaves "").

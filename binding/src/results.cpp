@@ -9,8 +9,9 @@
 #include <string>
 #include <type_traits>
 
-#include "mirtle/values.hpp"
 #include "mirtle/quote.hpp"
+#include "mirtle/values.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle_py {
 namespace {
@@ -42,10 +43,8 @@ PyObject* optional_str(const std::optional<T>& value, Format format) noexcept {
 }
 
 // Allocates a plain (non-GC) instance of one of our heap types without the
-// zero fill of tp_alloc: the record is constructed over the memory at once.
-// Measured end to end (bench/bench_parse.py, 50 MB UTF-8, best of 7):
-// 1003 MB/s with this, 1048 MB/s with tp_alloc, within the run-to-run noise
-// of about 10 %; kept as the allocation that does no work it does not need.
+// zero fill of tp_alloc, which would be wasted: the record is constructed
+// over the memory at once.
 //
 // An object type that sets `kCHeap` is allocated from the C heap
 // (PyMem_RawMalloc, freed by its type's tp_free) instead of the object
@@ -89,13 +88,11 @@ void append_count(std::string& out, std::size_t count) {
 
 template <typename Build>
 PyObject* repr_of(Build build) noexcept {
-  try {
+  return guarded([&] {
     std::string out;
     build(out);
     return new_str(out);
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 // Equality of two records of the same class; other pairs are not ours.
@@ -127,13 +124,10 @@ struct IntervalObject {
   mirtle::Interval record;
 };
 
-enum class IntervalField : std::uintptr_t {
-  DateStart, DateEnd, StartAmount, EndAmount, TotalIncome, TotalExpense
-};
-
 PyObject* interval_get(PyObject* self, void* closure) {
+  using mirtle::IntervalField;
   const mirtle::Interval& r = reinterpret_cast<IntervalObject*>(self)->record;
-  switch (static_cast<IntervalField>(reinterpret_cast<std::uintptr_t>(closure))) {
+  switch (static_cast<const mirtle::IntervalAttribute*>(closure)->field) {
     case IntervalField::DateStart: return date_str(r.date_start);
     case IntervalField::DateEnd: return optional_str(r.date_end, date_str);
     case IntervalField::StartAmount: return amount_str(r.start_amount);
@@ -144,19 +138,17 @@ PyObject* interval_get(PyObject* self, void* closure) {
   return internal_error_if_unset();
 }
 
-#define MIRTLE_INTERVAL_FIELD(name, field) \
-  {name, interval_get, nullptr, nullptr,   \
-   reinterpret_cast<void*>(static_cast<std::uintptr_t>(IntervalField::field))}
-
-PyGetSetDef interval_getset[] = {
-    MIRTLE_INTERVAL_FIELD("date_start", DateStart),
-    MIRTLE_INTERVAL_FIELD("date_end", DateEnd),
-    MIRTLE_INTERVAL_FIELD("start_amount", StartAmount),
-    MIRTLE_INTERVAL_FIELD("end_amount", EndAmount),
-    MIRTLE_INTERVAL_FIELD("total_income", TotalIncome),
-    MIRTLE_INTERVAL_FIELD("total_expense", TotalExpense),
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+// The six attributes in the vocabulary's order, which the class shows.
+constexpr auto make_interval_getset() {
+  std::array<PyGetSetDef, mirtle::kIntervalFieldCount + 1> table{};
+  for (std::size_t i = 0; i < mirtle::kIntervalAttributes.size(); ++i) {
+    const mirtle::IntervalAttribute& attribute = mirtle::kIntervalAttributes[i];
+    table[i] = {attribute.name.data(), interval_get, nullptr, nullptr,
+                const_cast<mirtle::IntervalAttribute*>(&attribute)};
+  }
+  return table;
+}
+std::array<PyGetSetDef, mirtle::kIntervalFieldCount + 1> interval_getset = make_interval_getset();
 
 PyObject* interval_repr(PyObject* self) {
   const mirtle::Interval& r = reinterpret_cast<IntervalObject*>(self)->record;
@@ -186,7 +178,7 @@ PyType_Slot interval_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(destroy_plain<IntervalObject>)},
     {Py_tp_repr, reinterpret_cast<void*>(interval_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(interval_compare)},
-    {Py_tp_getset, interval_getset},
+    {Py_tp_getset, interval_getset.data()},
     {0, nullptr},
 };
 PyType_Spec interval_spec = {"builtins.Interval", sizeof(IntervalObject), 0, kResultFlags,
@@ -263,11 +255,9 @@ PyType_Spec account_spec = {"builtins.Account", sizeof(AccountObject), 0, kResul
 
 // --- Document ------------------------------------------------------------------
 
-// Documents come from the C heap: a statement holds tens of thousands of
-// them, and once a document fit under the object allocator's 512-byte limit
-// parsing slowed from 2096 MB/s to 1250 MB/s (bench/bench_parse.py, 50 MB
-// UTF-8, best of 7): the allocator gives its arenas back to the system as a
-// statement goes, and the next statement pays for fresh pages again.
+// Documents come from the C heap: the object allocator gives its arenas
+// back as a statement goes, and the next one pays for fresh pages again
+// (bench/README.md, round three).
 struct DocumentObject {
   static constexpr bool kCHeap = true;
   PyObject_HEAD
@@ -349,13 +339,7 @@ struct StatementObject {
 
 StatementObject* as_statement(PyObject* self) { return reinterpret_cast<StatementObject*>(self); }
 
-const char* encoding_name(mirtle::Encoding encoding) {
-  return encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8";
-}
-
-PyObject* statement_encoding(PyObject* self, void*) {
-  return PyUnicode_FromString(encoding_name(as_statement(self)->encoding));
-}
+PyObject* statement_encoding(PyObject* self, void*) { return new_str(mirtle::name(as_statement(self)->encoding)); }
 
 struct StatementMember {
   const char* name;
@@ -398,8 +382,10 @@ PyGetSetDef statement_getset[] = {
 
 PyObject* statement_repr(PyObject* self) {
   const StatementObject& s = *as_statement(self);
-  return PyUnicode_FromFormat("Statement(encoding=\"%s\", documents=[...%zd], warnings=[...%zd])",
-                              encoding_name(s.encoding), s.document_count, s.warning_count);
+  const std::string_view encoding = mirtle::name(s.encoding);
+  return PyUnicode_FromFormat("Statement(encoding=\"%.*s\", documents=[...%zd], warnings=[...%zd])",
+                              static_cast<int>(encoding.size()), encoding.data(), s.document_count,
+                              s.warning_count);
 }
 
 int statement_traverse(PyObject* self, visitproc visit, void* arg) {
@@ -445,39 +431,41 @@ struct SectionTypeObject {
   std::uint8_t value;
 };
 
-std::uint8_t section_value(PyObject* self) { return reinterpret_cast<SectionTypeObject*>(self)->value; }
-
-PyObject* section_repr(PyObject* self) {
-  return PyUnicode_FromString(section_value(self) == 0 ? "SectionType.Document" : "SectionType.Account");
+mirtle::SectionType section_type_of(PyObject* self) {
+  return static_cast<mirtle::SectionType>(reinterpret_cast<SectionTypeObject*>(self)->value);
 }
 
-PyObject* section_int(PyObject* self) { return PyLong_FromLong(section_value(self)); }
+PyObject* section_type_repr(PyObject* self) {
+  const std::string_view name = mirtle::name(section_type_of(self));
+  return PyUnicode_FromFormat("SectionType.%.*s", static_cast<int>(name.size()), name.data());
+}
 
-PyObject* section_compare(PyObject* a, PyObject* b, int op) {
+PyObject* section_type_int(PyObject* self) { return PyLong_FromLong(static_cast<long>(section_type_of(self))); }
+
+PyObject* section_type_compare(PyObject* a, PyObject* b, int op) {
   if (Py_TYPE(a) != Py_TYPE(b) || (op != Py_EQ && op != Py_NE)) Py_RETURN_NOTIMPLEMENTED;
-  return PyBool_FromLong((op == Py_EQ) == (section_value(a) == section_value(b)));
+  return PyBool_FromLong((op == Py_EQ) == (section_type_of(a) == section_type_of(b)));
 }
 
-PyType_Slot section_slots[] = {
+PyType_Slot section_type_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(free_heap_instance)},
-    {Py_tp_repr, reinterpret_cast<void*>(section_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(section_compare)},
-    {Py_nb_int, reinterpret_cast<void*>(section_int)},
+    {Py_tp_repr, reinterpret_cast<void*>(section_type_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(section_type_compare)},
+    {Py_nb_int, reinterpret_cast<void*>(section_type_int)},
     {Py_tp_doc, const_cast<char*>("Тип секции выписки для использования в hooks.")},
     {0, nullptr},
 };
-PyType_Spec section_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 0, kResultFlags,
-                            section_slots};
+PyType_Spec section_type_spec = {"mirtle_py.SectionType", sizeof(SectionTypeObject), 0, kResultFlags,
+                                 section_type_slots};
 
 // Written once, just before the SectionType type is published; each holds
-// a strong reference that is never released.
-constinit std::array<std::atomic<PyObject*>, 2> section_values{};
-constexpr const char* kSectionNames[2] = {"Document", "Account"};
+// a strong reference that is never released.  Indexed by mirtle::SectionType.
+constinit std::array<std::atomic<PyObject*>, 2> section_type_values{};
 
 // The type and both of its values, all complete before anyone sees them.
 // A failure anywhere publishes nothing, so a later import starts afresh.
 PyObject* create_section_type() noexcept {
-  Ref type = Ref::steal(create_type(&section_spec, true));
+  Ref type = Ref::steal(create_type(&section_type_spec, true));
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
   std::array<Ref, 2> values;
@@ -486,43 +474,18 @@ PyObject* create_section_type() noexcept {
     if (obj == nullptr) return nullptr;
     obj->value = value;
     values[value] = Ref::steal(reinterpret_cast<PyObject*>(obj));
-    if (!set_type_attr(tp, kSectionNames[value], values[value].get())) return nullptr;
+    // Both names are NUL-terminated literals of the vocabulary.
+    if (!set_type_attr(tp, mirtle::name(static_cast<mirtle::SectionType>(value)).data(), values[value].get()))
+      return nullptr;
   }
   for (std::uint8_t value = 0; value < 2; ++value)
-    section_values[value].store(values[value].release(), std::memory_order_relaxed);
-  return type.release();
-}
-
-// The SectionType of an imported mirtle_py (a new reference), its values
-// recorded as this copy's own; the type keeps them alive for the rest of the
-// process.
-PyObject* adopted_section_type(PyObject* module) noexcept {
-  Ref type = Ref::steal(PyObject_GetAttrString(module, "SectionType"));
-  if (!type) return nullptr;
-  auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
-  bool fits = PyType_Check(type.get()) && tp->tp_basicsize == static_cast<Py_ssize_t>(sizeof(SectionTypeObject));
-  std::array<Ref, 2> values;
-  for (std::uint8_t value = 0; fits && value < 2; ++value) {
-    values[value] = Ref::steal(PyObject_GetAttrString(type.get(), kSectionNames[value]));
-    if (!values[value]) return nullptr;
-    fits = Py_TYPE(values[value].get()) == tp;
-  }
-  if (!fits) {
-    PyErr_SetString(PyExc_ImportError, "mirtle_py.SectionType is not the class this module was built with");
-    return nullptr;
-  }
-  for (std::uint8_t value = 0; value < 2; ++value)
-    section_values[value].store(values[value].release(), std::memory_order_relaxed);
+    section_type_values[value].store(values[value].release(), std::memory_order_relaxed);
   return type.release();
 }
 
 constinit OnceSlot interval_slot, account_slot, document_slot, statement_slot, section_slot;
 
 }  // namespace
-
-bool adopt_section_type(PyObject* module) {
-  return section_slot.get([module]() noexcept { return adopted_section_type(module); }) != nullptr;
-}
 
 PyTypeObject* interval_type() {
   return reinterpret_cast<PyTypeObject*>(interval_slot.get([]() noexcept { return create_type(&interval_spec, false); }));
@@ -540,9 +503,9 @@ PyTypeObject* section_type_type() {
   return reinterpret_cast<PyTypeObject*>(section_slot.get(create_section_type));
 }
 
-PyObject* section_type_value(mirtle::SectionType kind) {
+PyObject* section_type_value(mirtle::SectionType type) {
   if (section_type_type() == nullptr) return nullptr;
-  return section_values[static_cast<std::size_t>(kind)].load(std::memory_order_relaxed);
+  return section_type_values[static_cast<std::size_t>(type)].load(std::memory_order_relaxed);
 }
 
 PyObject* new_account(mirtle::Account&& account) {
@@ -570,8 +533,6 @@ const char* document_attribute_name(mirtle::DocField field) noexcept {
     if (attribute.field == field) return attribute.name.data();
   return "";
 }
-Py_ssize_t document_basicsize() noexcept { return sizeof(DocumentObject); }
-Py_ssize_t account_basicsize() noexcept { return sizeof(AccountObject); }
 
 PyObject* new_statement(StatementParts&& parts) {
   PyTypeObject* type = statement_type();

@@ -15,14 +15,8 @@ PyTypeObject* document_type();
 PyTypeObject* statement_type();
 PyTypeObject* section_type_type();
 
-// The one SectionType object of `kind` (borrowed), or nullptr with an error.
-PyObject* section_type_value(mirtle::SectionType kind);
-
-// Takes the SectionType of `module` (an imported mirtle_py) and its two
-// values as this copy's own, so that hooks called by another extension
-// module see the very same objects.  Call before any other use; false with
-// an error set.
-bool adopt_section_type(PyObject* module);
+// The one SectionType object of `type` (borrowed), or nullptr with an error.
+PyObject* section_type_value(mirtle::SectionType type);
 
 // New result objects (new references, or nullptr with an error set); the
 // records are moved in, texts stay UTF-8 until read.
@@ -42,14 +36,11 @@ struct StatementParts {
 // A new Statement, or nullptr with an error set (the parts are released).
 PyObject* new_statement(StatementParts&& parts);
 
-// The record inside a Document or Account object.  The caller checks the
-// type (any module built from these sources has the same layout).
+// The record inside a Document or Account object; the caller checks that
+// the object's type is document_type() or account_type().
 const mirtle::Document& document_record(PyObject* document) noexcept;
 const mirtle::Account& account_record(PyObject* account) noexcept;
 // The Document attribute that shows `field` ("doc_number" for Номер).
 const char* document_attribute_name(mirtle::DocField field) noexcept;
-// The size of a Document or Account object, for that type check.
-Py_ssize_t document_basicsize() noexcept;
-Py_ssize_t account_basicsize() noexcept;
 
 }  // namespace mirtle_py

@@ -7,7 +7,7 @@ from typing import Any
 
 import mirtle_py
 
-from . import _toolkit
+from . import _native
 from ._source import Source, read_source
 
 __all__ = ["Hook", "read"]
@@ -51,9 +51,7 @@ def read(source: Source, hooks: Sequence[Hook] | None = None, strict: bool = Fal
     DocumentParseError detail naming its line and message, instead of being
     left in ``Statement.warnings``.
     """
-    data = read_source(source)
-    if not isinstance(data, bytes):
-        data = bytes(data)  # mirtle_py.parse takes bytes or str only
+    data = read_source(source)  # a buffer is parsed in place, not copied
     failures = None
     if hooks is not None and _is_sequence(hooks):
         failures = _HookFailures()
@@ -63,7 +61,7 @@ def read(source: Source, hooks: Sequence[Hook] | None = None, strict: bool = Fal
             error.add_note("while processing 'hooks'")
             raise
     try:
-        statement = mirtle_py.parse(data, hooks)
+        statement = _native.parse(data, hooks)
     except mirtle_py.SyntaxError as error:
         cause = failures.raised if failures is not None else None
         if cause is not None and isinstance(getattr(error, "detail", None), mirtle_py.HookError):
@@ -71,7 +69,7 @@ def read(source: Source, hooks: Sequence[Hook] | None = None, strict: bool = Fal
         raise
     if strict and statement.warnings:
         lineno, message = statement.warnings[0]
-        first = _toolkit.document_error(lineno, message)
+        first = _native.document_error(lineno, message)
         first.add_note(f"at line {lineno}, the first of {len(statement.warnings)} warning(s)")
         raise first
     return statement

@@ -2,9 +2,9 @@
 
 from __future__ import annotations
 
-from . import _toolkit
+from . import _native
+from ._native import Section, Sections
 from ._source import Source, read_source
-from ._toolkit import Section, Sections
 
 __all__ = ["Section", "Sections", "sections"]
 
@@ -24,4 +24,4 @@ def sections(source: Source) -> Sections:
     same line; the records' own checks (a missing account number, a document
     that could not be built) are not made here.
     """
-    return _toolkit.read_sections(read_source(source))
+    return _native.read_sections(read_source(source))

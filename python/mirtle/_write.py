@@ -11,9 +11,9 @@ from typing import Any
 
 import mirtle_py
 
-from . import _toolkit
+from . import _native
 from ._forms import AMOUNT, ISO_DATE, STATEMENT_DATE
-from ._toolkit import Sections, WriteError
+from ._native import Sections, WriteError
 
 __all__ = ["DOCUMENT_KEYS", "PAYMENT_ORDER", "WriteError", "write", "write_documents"]
 
@@ -62,9 +62,9 @@ def write(source: mirtle_py.Statement | Sections, encoding: str = "cp1251", newl
     """
     encoding, newline = _encoding(encoding), _newline(newline)
     if isinstance(source, mirtle_py.Statement):
-        return _toolkit.write_statement(source, encoding, newline, update_encoding_header)
+        return _native.write_statement(source, encoding, newline, update_encoding_header)
     if isinstance(source, Sections):
-        return _toolkit.write_raw(source.header, source.sections, encoding, newline, update_encoding_header)
+        return _native.write_raw(source.header, source.sections, encoding, newline, update_encoding_header)
     raise TypeError(f"source must be a mirtle_py.Statement or mirtle.Sections, not {type(source).__name__}")
 
 
@@ -75,7 +75,7 @@ class _Field:
         self.name, self.key, self.kind, self.required = name, key, kind, required
 
 
-_FIELDS = [_Field(*f) for f in _toolkit.document_fields()]  # in record order
+_FIELDS = [_Field(*f) for f in _native.document_fields()]  # in record order
 _FIELD_OF = {**{f.name: f for f in _FIELDS}, **{f.key: f for f in _FIELDS}}
 
 #: The 53 keys a document record knows, each with the mirtle_py.Document
@@ -233,7 +233,7 @@ def write_documents(documents: Iterable[Mapping[str, object]],
     else:
         pairs = list(header.items()) if isinstance(header, Mapping) else [(k, v) for k, v in header]
     try:
-        return _toolkit.write_raw(pairs, sections, encoding, newline, update_encoding_header)
+        return _native.write_raw(pairs, sections, encoding, newline, update_encoding_header)
     except WriteError as error:
         if error.section is None:
             raise

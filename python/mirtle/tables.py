@@ -1,5 +1,9 @@
 """A statement's documents and balance intervals as Arrow tables.
 
+``documents_table`` and ``intervals_table`` give one table each;
+``tables`` gives both from one parse (hooks are called once per section),
+and so does calling this module: ``mirtle.tables(source)``.
+
 The tables are built in native code straight from the parser's records and
 handed to pyarrow through the Arrow C stream interface: no Python object is
 made per field, and pyarrow is needed only to receive the result.
@@ -27,17 +31,20 @@ Errors in the statement raise the same ``mirtle_py`` exceptions as
 from __future__ import annotations
 
 import importlib
+import sys
 from collections.abc import Sequence
 from types import ModuleType
 from typing import TYPE_CHECKING
 
+from mirtle import _native
 from mirtle._read import Hook
 from mirtle._source import Source, read_source
 
 if TYPE_CHECKING:
     import pyarrow as _pyarrow  # type: ignore[import-untyped, unused-ignore]  # pyarrow ships no types
 
-__all__ = ["documents_table", "intervals_table"]
+__all__ = ["documents_table", "intervals_table", "tables"]
+
 
 def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pyarrow.Table:
     """The statement's documents, one row per built document, in file order.
@@ -46,8 +53,7 @@ def documents_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pya
     ``lineno``.  ``source`` is a path, a binary file or a bytes-like object.
     """
     pa = require("pyarrow", "documents_table")
-    from mirtle import _tables
-    return pa.table(_tables.documents(read_source(source), hooks))
+    return pa.table(_native.documents(read_source(source), hooks))
 
 
 def intervals_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pyarrow.Table:
@@ -57,8 +63,17 @@ def intervals_table(source: Source, hooks: Sequence[Hook] | None = None) -> _pya
     repeats dropped.
     """
     pa = require("pyarrow", "intervals_table")
-    from mirtle import _tables
-    return pa.table(_tables.intervals(read_source(source), hooks))
+    return pa.table(_native.intervals(read_source(source), hooks))
+
+
+def tables(source: Source, hooks: Sequence[Hook] | None = None) -> tuple[_pyarrow.Table, _pyarrow.Table]:
+    """``(documents_table(source), intervals_table(source))`` from one parse:
+    the statement is read once and each hook is called once per section.
+    When both tables would fail, the documents' error is raised.
+    """
+    pa = require("pyarrow", "tables")
+    documents, intervals = _native.tables(read_source(source), hooks)
+    return pa.table(documents), pa.table(intervals)
 
 
 def require(module: str, user: str) -> ModuleType:
@@ -69,3 +84,13 @@ def require(module: str, user: str) -> ModuleType:
         package = module.partition(".")[0]
         raise ImportError(f"mirtle.{user} needs {package}, which is not installed "
                           f"(pip install {package})", name=module) from error
+
+
+class TablesModule(ModuleType):
+    """The class of this module: ``mirtle.tables(source, hooks)`` calls ``tables``."""
+
+    def __call__(self, source: Source, hooks: Sequence[Hook] | None = None) -> tuple[_pyarrow.Table, _pyarrow.Table]:
+        return tables(source, hooks)
+
+
+sys.modules[__name__].__class__ = TablesModule

@@ -45,11 +45,11 @@ class TestAgainstParse:
     def test_sources_and_consumers_agree(self, data, tmp_path):
         path = tmp_path / "s.txt"
         path.write_bytes(data)
-        from mirtle import _tables
+        from mirtle import _native
         reference = mirtle.documents_table(data)
         assert mirtle.documents_table(str(path)).equals(reference)
         assert mirtle.documents_table(memoryview(bytearray(data))).equals(reference)
-        exported = _tables.documents(data)
+        exported = _native.documents(data)
         # Each export is independent: the same object serves several readers.
         assert pa.RecordBatchReader.from_stream(exported).read_all().equals(reference)
         assert pa.table(exported).equals(reference)

@@ -5,12 +5,14 @@
 #include <optional>
 #include <string>
 
+#include "args.hpp"
 #include "buffer.hpp"
-#include "stream.hpp"
 #include "errors.hpp"
 #include "mirtle/quote.hpp"
+#include "mirtle/vocabulary.hpp"
+#include "stream.hpp"
 
-namespace mirtle_toolkit {
+namespace mirtle_native {
 namespace {
 
 using mirtle_py::Ref;
@@ -49,13 +51,11 @@ PyObject* line_list(const std::vector<mirtle::RawAttribute>& lines) noexcept {
 
 template <typename Build>
 PyObject* repr_of(Build build) noexcept {
-  try {
+  return mirtle_py::guarded([&] {
     std::string out;
     build(out);
     return mirtle_py::new_str(out);
-  } catch (...) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 void append_count(std::string& out, std::size_t count) { out += std::to_string(count); }
@@ -71,8 +71,9 @@ const CompactSection& record_of(PyObject* self) noexcept {
   return reinterpret_cast<SectionObject*>(self)->record;
 }
 
-bool is_account(const CompactSection& r) noexcept { return r.kind == mirtle::SectionType::Account; }
+bool is_account(const CompactSection& r) noexcept { return r.type == mirtle::SectionType::Account; }
 
+// The `kind` attribute: the section type as "account" or "document".
 PyObject* section_kind(PyObject* self, void*) {
   return PyUnicode_FromString(is_account(record_of(self)) ? "account" : "document");
 }
@@ -141,7 +142,7 @@ constexpr unsigned long kFlags =
 PyType_Spec section_spec = {"mirtle.Section", sizeof(SectionObject), 0, kFlags, section_slots};
 
 PyObject* new_section(CompactSection&& record) noexcept {
-  PyTypeObject* type = section_type();
+  PyTypeObject* type = section_class();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
@@ -160,9 +161,7 @@ struct SectionsObject {
 
 SectionsObject* as_sections(PyObject* self) noexcept { return reinterpret_cast<SectionsObject*>(self); }
 
-PyObject* sections_encoding(PyObject* self, void*) {
-  return PyUnicode_FromString(as_sections(self)->encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8");
-}
+PyObject* sections_encoding(PyObject* self, void*) { return mirtle_py::new_str(mirtle::name(as_sections(self)->encoding)); }
 
 // A stored list; gone only once the collector has cleared the object.
 PyObject* stored(PyObject* list, const char* name) {
@@ -186,9 +185,10 @@ PyGetSetDef sections_getset[] = {
 
 PyObject* sections_repr(PyObject* self) {
   const SectionsObject* s = as_sections(self);
+  const std::string_view encoding = mirtle::name(s->encoding);
   // The counts of the lists as they are now (a cleared object shows 0).
-  return PyUnicode_FromFormat("Sections(encoding=\"%s\", header=[...%zd], sections=[...%zd])",
-                              s->encoding == mirtle::Encoding::CP1251 ? "cp1251" : "utf-8",
+  return PyUnicode_FromFormat("Sections(encoding=\"%.*s\", header=[...%zd], sections=[...%zd])",
+                              static_cast<int>(encoding.size()), encoding.data(),
                               s->header ? PyList_GET_SIZE(s->header) : 0,
                               s->sections ? PyList_GET_SIZE(s->sections) : 0);
 }
@@ -242,7 +242,7 @@ PyObject* new_sections(CompactStatement&& raw) noexcept {
   if (!header) return nullptr;
   Ref sections = Ref::steal(section_list(raw.sections));
   if (!sections) return nullptr;
-  PyTypeObject* type = sections_type();
+  PyTypeObject* type = sections_class();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
@@ -253,18 +253,19 @@ PyObject* new_sections(CompactStatement&& raw) noexcept {
   return self;
 }
 
-PyObject* create_type(PyType_Spec* spec) noexcept { return PyType_FromSpec(spec); }
+constexpr const char* kReadParams[] = {"data"};
+constexpr mirtle_py::Signature kReadSignature{"read_sections", kReadParams, 1, 1};
 
 constinit mirtle_py::OnceSlot sections_slot, section_slot;
 
 }  // namespace
 
-PyTypeObject* sections_type() {
-  return reinterpret_cast<PyTypeObject*>(sections_slot.get([]() noexcept { return create_type(&sections_spec); }));
+PyTypeObject* sections_class() {
+  return reinterpret_cast<PyTypeObject*>(sections_slot.get([]() noexcept { return PyType_FromSpec(&sections_spec); }));
 }
 
-PyTypeObject* section_type() {
-  return reinterpret_cast<PyTypeObject*>(section_slot.get([]() noexcept { return create_type(&section_spec); }));
+PyTypeObject* section_class() {
+  return reinterpret_cast<PyTypeObject*>(section_slot.get([]() noexcept { return PyType_FromSpec(&section_spec); }));
 }
 
 SectionsView sections_view(PyObject* sections) noexcept {
@@ -274,27 +275,17 @@ SectionsView sections_view(PyObject* sections) noexcept {
 
 mirtle::RawSection section_record(PyObject* section) { return record_of(section).to_raw(); }
 
-PyObject* read_sections(PyObject*, PyObject* data) {
-  Buffer buffer;
-  if (!buffer.acquire(data, "data")) return nullptr;
-  // The core runs detached: it touches no Python object, and other threads
-  // may parse meanwhile.
-  std::optional<mirtle::Result<CompactStatement, mirtle::ParseError>> result;
-  bool out_of_memory = false;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    result.emplace(read_compact(buffer.text()));
-  } catch (const std::bad_alloc&) {
-    out_of_memory = true;
-  }
-  Py_END_ALLOW_THREADS
-  if (out_of_memory) return PyErr_NoMemory();
-  if (!*result) {
-    PyObject* exc = mirtle_py::exception_from(std::move(*result).error());
-    if (exc != nullptr) PyErr_SetRaisedException(exc);  // steals
-    return nullptr;
-  }
-  return new_sections(std::move(*result).value());
+PyObject* read_sections(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  PyObject* data = nullptr;
+  if (!mirtle_py::bind_fastcall(kReadSignature, args, nargs, kwnames, &data)) return nullptr;
+  return mirtle_py::guarded([&]() -> PyObject* {
+    mirtle_py::Buffer input;
+    if (!input.acquire(data, "data")) return nullptr;
+    std::optional<mirtle::Result<CompactStatement, mirtle::ParseError>> result;
+    mirtle_py::run_core(true, [&] { result.emplace(read_compact(input.text())); });
+    if (!*result) return mirtle_py::raise_parse_error(std::move(*result).error());
+    return new_sections(std::move(*result).value());
+  });
 }
 
-}  // namespace mirtle_toolkit
+}  // namespace mirtle_native

@@ -1,4 +1,4 @@
-#include "convert.hpp"
+#include "to_python.hpp"
 
 #include "results.hpp"
 

@@ -4,16 +4,17 @@
 
 #include <memory>
 #include <span>
+#include <utility>
 
-#include "mirtle/statement.hpp"
 #include "mirtle/accounts.hpp"
+#include "mirtle/statement.hpp"
 #include "table.hpp"
 
 namespace mirtle_tables {
 
 // The 53 document attributes in the Python class's order, then `lineno`.
 std::span<const ColumnSpec> document_columns() noexcept;
-// `account`, then the six interval fields.
+// `account`, then the six interval fields in the vocabulary's order.
 std::span<const ColumnSpec> interval_columns() noexcept;
 
 // Turns each document into a row as the parse delivers it.
@@ -51,6 +52,30 @@ class IntervalRows final : public mirtle::RecordSink {
 
  private:
   mirtle::AccountBook book_;
+};
+
+// Both tables from one parse: each record goes to the rows of its table.
+class StatementRows final : public mirtle::RecordSink {
+ public:
+  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
+  void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo end_line) override {
+    intervals_.on_interval(account, std::move(interval), end_line);
+  }
+  void on_document(mirtle::Document&& document, mirtle::LineNo end_line) override {
+    documents_.on_document(std::move(document), end_line);
+  }
+  void on_warning(mirtle::Warning&&) override {}
+
+  // The documents' table first, so that its error wins as it would in two
+  // calls made in that order; throws TableError as each finish() does.
+  std::pair<std::shared_ptr<const Table>, std::shared_ptr<const Table>> finish() {
+    auto documents = documents_.finish();
+    return {std::move(documents), intervals_.finish()};
+  }
+
+ private:
+  DocumentRows documents_;
+  IntervalRows intervals_;
 };
 
 }  // namespace mirtle_tables

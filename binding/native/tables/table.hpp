@@ -46,7 +46,7 @@ struct Column {
   std::string bytes;                   // Text: the values' UTF-8, back to back
   std::vector<std::int32_t> days;      // Date: days since 1970-01-01
   std::vector<Int128> amounts;         // Amount: unscaled, at the table's scale once finished
-  std::vector<std::uint8_t> scales;    // Amount: each row's written scale, 0..28, until finished
+  std::vector<std::uint8_t> scales;    // Amount: each row's written scale (up to kMaxAmountScale) until finished
   std::vector<std::int64_t> integers;  // Integer
 };
 

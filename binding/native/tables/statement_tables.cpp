@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mirtle/quote.hpp"
+#include "mirtle/vocabulary.hpp"
 
 namespace mirtle_tables {
 namespace {
@@ -45,15 +46,36 @@ const DocumentSpecs& document_spec_table() noexcept {
   return specs;
 }
 
-constexpr std::array<ColumnSpec, 7> kIntervalSpecs = {{
-    {"account", Kind::Text, false},
-    {"date_start", Kind::Date, false},
-    {"date_end", Kind::Date, true},
-    {"start_amount", Kind::Amount, false},
-    {"end_amount", Kind::Amount, true},
-    {"total_income", Kind::Amount, true},
-    {"total_expense", Kind::Amount, true},
-}};
+using IntervalSpecs = std::array<ColumnSpec, 1 + mirtle::kIntervalFieldCount>;
+
+constexpr IntervalSpecs make_interval_specs() noexcept {
+  IntervalSpecs specs{};
+  specs[0] = {"account", Kind::Text, false};
+  for (std::size_t i = 0; i < mirtle::kIntervalFieldCount; ++i) {
+    const mirtle::IntervalAttribute& attribute = mirtle::kIntervalAttributes[i];
+    specs[i + 1] = {attribute.name.data(), attribute.is_date ? Kind::Date : Kind::Amount, !attribute.required};
+  }
+  return specs;
+}
+constexpr IntervalSpecs kIntervalSpecs = make_interval_specs();
+
+// The row of one interval of `account`: its number, then the six fields.
+void add_interval_row(Batch& batch, std::string_view account, const mirtle::Interval& interval) {
+  using mirtle::IntervalField;
+  batch.text(0, account);
+  for (std::size_t i = 0; i < mirtle::kIntervalFieldCount; ++i) {
+    const std::size_t column = i + 1;
+    switch (mirtle::kIntervalAttributes[i].field) {
+      case IntervalField::DateStart: batch.date(column, interval.date_start); break;
+      case IntervalField::DateEnd: batch.date(column, interval.date_end); break;
+      case IntervalField::StartAmount: batch.amount(column, interval.start_amount); break;
+      case IntervalField::EndAmount: batch.amount(column, interval.end_amount); break;
+      case IntervalField::TotalIncome: batch.amount(column, interval.total_income); break;
+      case IntervalField::TotalExpense: batch.amount(column, interval.total_expense); break;
+    }
+  }
+  batch.end_row();
+}
 
 // The row of `document` at `end_line` into `batch`.
 void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::LineNo end_line) {
@@ -129,15 +151,7 @@ std::shared_ptr<const Table> IntervalRows::finish() {
   auto table = std::make_shared<Table>(interval_columns());
   for (const mirtle::Account& account : accounts) {
     for (const mirtle::Interval& interval : account.intervals) {
-      Batch& batch = table->row_batch(account.number.size());
-      batch.text(0, account.number);
-      batch.date(1, interval.date_start);
-      batch.date(2, interval.date_end);
-      batch.amount(3, interval.start_amount);
-      batch.amount(4, interval.end_amount);
-      batch.amount(5, interval.total_income);
-      batch.amount(6, interval.total_expense);
-      batch.end_row();
+      add_interval_row(table->row_batch(account.number.size()), account.number, interval);
     }
   }
   const auto bad = table->finish();

@@ -5,15 +5,15 @@
 #include "mirtle/sections.hpp"
 #include "py.hpp"
 
-namespace mirtle_toolkit {
+namespace mirtle_native {
 
-// Process-wide types (borrowed), created on first use.
-PyTypeObject* sections_type();
-PyTypeObject* section_type();
+// The process-wide classes (borrowed), created on first use.
+PyTypeObject* sections_class();
+PyTypeObject* section_class();
 
-// read_sections(data): the stream of a bytes-like statement; raises the
-// mirtle_py exception that parse raises for the same line.
-PyObject* read_sections(PyObject* module, PyObject* data);
+// read_sections(data, /): the stream of a statement in any contiguous
+// buffer; raises the mirtle_py exception that parse raises for the same line.
+PyObject* read_sections(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // The parts of a Sections or Section object (the caller checks the type).
 struct SectionsView {
@@ -25,4 +25,4 @@ SectionsView sections_view(PyObject* sections) noexcept;
 // A Section's lines as a RawSection (a copy).
 mirtle::RawSection section_record(PyObject* section);
 
-}  // namespace mirtle_toolkit
+}  // namespace mirtle_native

@@ -10,7 +10,7 @@
 
 #include "mirtle/sections.hpp"
 
-namespace mirtle_toolkit {
+namespace mirtle_native {
 
 struct CompactSection {
   struct Line {
@@ -20,7 +20,7 @@ struct CompactSection {
     std::uint32_t value_length;
   };
 
-  mirtle::SectionType kind = mirtle::SectionType::Document;
+  mirtle::SectionType type = mirtle::SectionType::Document;
   mirtle::LineNo start_line = 0;
   mirtle::LineNo end_line = 0;
   std::uint32_t doc_type_length = 0;  // the document type opens `text`
@@ -46,4 +46,4 @@ struct CompactStatement {
 // only std::bad_alloc.
 mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input);
 
-}  // namespace mirtle_toolkit
+}  // namespace mirtle_native

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace mirtle_toolkit {
+namespace mirtle_native {
 namespace {
 
 using mirtle::EventKind;
@@ -13,7 +13,7 @@ class SectionBuilder {
  public:
   void open(const mirtle::SectionEvent& e) {
     section_ = {};
-    section_.kind = e.section;
+    section_.type = e.section;  // the event's section type
     section_.start_line = e.lineno;
     text_.clear();
     lines_.clear();
@@ -53,7 +53,7 @@ class SectionBuilder {
 
 mirtle::RawSection CompactSection::to_raw() const {
   mirtle::RawSection raw;
-  raw.kind = kind;
+  raw.kind = type;  // the core's word for the section type
   raw.doc_type.assign(doc_type());
   raw.start_line = start_line;
   raw.end_line = end_line;
@@ -63,7 +63,7 @@ mirtle::RawSection CompactSection::to_raw() const {
 }
 
 bool CompactSection::operator==(const CompactSection& other) const noexcept {
-  if (kind != other.kind || start_line != other.start_line || end_line != other.end_line ||
+  if (type != other.type || start_line != other.start_line || end_line != other.end_line ||
       doc_type() != other.doc_type() || lines.size() != other.lines.size())
     return false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -97,4 +97,4 @@ mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_vi
   }
 }
 
-}  // namespace mirtle_toolkit
+}  // namespace mirtle_native

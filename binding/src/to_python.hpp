@@ -1,4 +1,5 @@
-// Conversion of the core's statement record into a Statement object.
+// The core's records as new Python objects: a Statement record as a
+// Statement, an attribute map as a dict.
 #pragma once
 
 #include "mirtle/statement.hpp"

@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "mirtle/vocabulary.hpp"
+
 namespace mirtle_tables {
 namespace {
 
@@ -28,6 +30,8 @@ static_assert(days_from_civil(-262143, 1, 1) >= INT32_MIN);
 static_assert(days_from_civil(262142, 12, 31) <= INT32_MAX);
 
 constexpr int kDecimalPrecision = 38;
+// The largest scale an amount is written with must be a scale of the type.
+static_assert(mirtle::kMaxAmountScale <= kDecimalPrecision);
 
 constexpr Int128 power_of_ten(unsigned k) noexcept {
   Int128 p = 1;

@@ -5,16 +5,18 @@
 #include <optional>
 #include <string>
 
+#include "args.hpp"
+#include "mirtle/vocabulary.hpp"
 #include "mirtle/writer.hpp"
 #include "results.hpp"
 #include "sections.hpp"
 
-namespace mirtle_toolkit {
+namespace mirtle_native {
 namespace {
 
 using mirtle_py::Ref;
 
-constinit mirtle_py::OnceSlot account_slot, document_slot, write_error_slot;
+constinit mirtle_py::OnceSlot write_error_slot;
 
 // --- arguments ----------------------------------------------------------------
 
@@ -31,7 +33,8 @@ bool text_of(PyObject* obj, const char* what, std::string_view& out) {
 bool options_of(PyObject* const* args, mirtle::WriteOptions& options) {
   std::string_view encoding, newline;
   if (!text_of(args[0], "encoding", encoding) || !text_of(args[1], "newline", newline)) return false;
-  if (encoding != "cp1251" && encoding != "utf-8") {
+  const std::string_view cp1251 = mirtle::name(mirtle::Encoding::CP1251), utf8 = mirtle::name(mirtle::Encoding::UTF8);
+  if (encoding != cp1251 && encoding != utf8) {
     PyErr_Format(PyExc_ValueError, "encoding must be \"cp1251\" or \"utf-8\", not %R", args[0]);
     return false;
   }
@@ -41,62 +44,49 @@ bool options_of(PyObject* const* args, mirtle::WriteOptions& options) {
   }
   const int update = PyObject_IsTrue(args[2]);
   if (update < 0) return false;
-  options.encoding = encoding == "cp1251" ? mirtle::Encoding::CP1251 : mirtle::Encoding::UTF8;
+  options.encoding = encoding == cp1251 ? mirtle::Encoding::CP1251 : mirtle::Encoding::UTF8;
   options.newline = newline == "\n" ? mirtle::Newline::LF : mirtle::Newline::CRLF;
   options.update_encoding_header = update != 0;
   return true;
 }
 
-bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t expected) {
-  if (nargs == expected) return true;
-  PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", name, expected, nargs);
-  return false;
-}
-
 // --- the core writer, detached -------------------------------------------------------
 
+// Raises mirtle.WriteError with the core's message; returns nullptr.
+// `section` is the position of the section in the output, `section_type`
+// "account" or "document" (both None outside a section), `key` the key
+// concerned or None.  Throws std::bad_alloc.
 PyObject* raise_write_error(const mirtle::WriteError& error) {
   PyObject* type = write_error_type();
   if (type == nullptr) return nullptr;
-  std::string text;
-  try {
-    text = mirtle::message(error);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-  Ref message = Ref::steal(mirtle_py::new_str(text));
+  Ref message = Ref::steal(mirtle_py::new_str(mirtle::message(error)));
   if (!message) return nullptr;
   Ref exc = Ref::steal(PyObject_CallOneArg(type, message.get()));
   if (!exc) return nullptr;
   const bool in_section = error.scope == mirtle::WriteScope::Section;
-  Ref section = in_section ? Ref::steal(PyLong_FromSize_t(error.section)) : Ref::borrow(Py_None);
-  Ref kind = in_section ? Ref::steal(PyUnicode_FromString(
-                              error.section_type == mirtle::SectionType::Account ? "account" : "document"))
-                        : Ref::borrow(Py_None);
+  Ref position = in_section ? Ref::steal(PyLong_FromSize_t(error.section)) : Ref::borrow(Py_None);
+  Ref section_type = in_section ? Ref::steal(PyUnicode_FromString(
+                                      error.section_type == mirtle::SectionType::Account ? "account" : "document"))
+                                : Ref::borrow(Py_None);
   Ref key = error.key.empty() ? Ref::borrow(Py_None) : Ref::steal(mirtle_py::new_str(error.key));
-  if (!section || !kind || !key || PyObject_SetAttrString(exc.get(), "section", section.get()) < 0 ||
-      PyObject_SetAttrString(exc.get(), "section_type", kind.get()) < 0 ||
+  if (!position || !section_type || !key || PyObject_SetAttrString(exc.get(), "section", position.get()) < 0 ||
+      PyObject_SetAttrString(exc.get(), "section_type", section_type.get()) < 0 ||
       PyObject_SetAttrString(exc.get(), "key", key.get()) < 0)
     return nullptr;
   PyErr_SetRaisedException(exc.release());  // steals
   return nullptr;
 }
 
-// Runs `write(out)` with the thread detached and returns the text as bytes.
+// Runs `write(out)` detached (it reads only C++ records) and returns the
+// text as bytes.  Throws std::bad_alloc.
 template <typename Write>
 PyObject* written_bytes(Write write) {
   std::string out;
   std::optional<mirtle::WriteError> refused;
-  bool out_of_memory = false;
-  Py_BEGIN_ALLOW_THREADS
-  try {
+  mirtle_py::run_core(true, [&] {
     auto result = write(out);
     if (!result) refused = std::move(result).error();
-  } catch (const std::bad_alloc&) {
-    out_of_memory = true;
-  }
-  Py_END_ALLOW_THREADS
-  if (out_of_memory) return PyErr_NoMemory();
+  });
   if (refused) return raise_write_error(*refused);
   return PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
 }
@@ -111,10 +101,6 @@ PyObject* items_of(PyObject* seq, const char* what) {
     return nullptr;
   }
   return PySequence_Tuple(seq);
-}
-
-bool is_instance_of(PyObject* obj, mirtle_py::OnceSlot& slot) {
-  return reinterpret_cast<PyObject*>(Py_TYPE(obj)) == slot.peek();
 }
 
 // The (key, value) items of a dict, as a list holding strong references: safe
@@ -142,12 +128,14 @@ bool header_from(PyObject* dict, mirtle::AttributeMap& header) {
 }
 
 bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
+  PyTypeObject* account_class = mirtle_py::account_type();
+  if (account_class == nullptr) return false;
   Ref items = Ref::steal(dict_items(dict, "statement.accounts"));
   if (!items) return false;
   accounts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
     PyObject* value = PyTuple_GET_ITEM(PyList_GET_ITEM(items.get(), i), 1);  // borrowed
-    if (!is_instance_of(value, account_slot)) {
+    if (Py_TYPE(value) != account_class) {
       PyErr_Format(PyExc_TypeError, "statement.accounts values must be mirtle_py.Account, not %T", value);
       return false;
     }
@@ -157,13 +145,15 @@ bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
 }
 
 bool documents_from(PyObject* list, std::vector<mirtle::Document>& documents) {
+  PyTypeObject* document_class = mirtle_py::document_type();
+  if (document_class == nullptr) return false;
   Ref items = Ref::steal(items_of(list, "statement.documents"));
   if (!items) return false;
   const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
   documents.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
     PyObject* item = PyTuple_GET_ITEM(items.get(), i);  // borrowed
-    if (!is_instance_of(item, document_slot)) {
+    if (Py_TYPE(item) != document_class) {
       PyErr_Format(PyExc_TypeError, "statement.documents[%zd] must be a mirtle_py.Document, not %T", i, item);
       return false;
     }
@@ -213,7 +203,9 @@ bool raw_attributes_from(PyObject* seq, const char* what, std::vector<mirtle::Ra
 // A Section object, or (doc_type, attributes) with doc_type None for an
 // account section.
 bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
-  if (Py_TYPE(item) == section_type()) {
+  PyTypeObject* section_cls = section_class();
+  if (section_cls == nullptr) return false;
+  if (Py_TYPE(item) == section_cls) {
     out = section_record(item);
     return true;
   }
@@ -223,6 +215,7 @@ bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
     return false;
   }
   PyObject* doc_type = PyTuple_GET_ITEM(item, 0);
+  // RawSection::kind holds the section type.
   out.kind = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;
   std::string_view type_text;
   if (doc_type != Py_None) {
@@ -244,16 +237,12 @@ bool raw_statement_from(PyObject* header, PyObject* sections, mirtle::RawStateme
   return true;
 }
 
-PyObject* adopted_type(PyObject* module, const char* name, Py_ssize_t basicsize) noexcept {
-  PyObject* type = PyObject_GetAttrString(module, name);
-  if (type == nullptr) return nullptr;
-  if (PyType_Check(type) && reinterpret_cast<PyTypeObject*>(type)->tp_basicsize == basicsize) return type;
-  Py_DECREF(type);
-  PyErr_Format(PyExc_ImportError, "mirtle_py.%s is not the class this module was built with", name);
-  return nullptr;
-}
+constexpr const char* kStatementParams[] = {"statement", "encoding", "newline", "update_encoding_header"};
+constexpr mirtle_py::Signature kStatementSignature{"write_statement", kStatementParams, 4, 4};
+constexpr const char* kRawParams[] = {"header", "sections", "encoding", "newline", "update_encoding_header"};
+constexpr mirtle_py::Signature kRawSignature{"write_raw", kRawParams, 5, 5};
 
-const char* kind_name(mirtle::FieldKind kind) {
+const char* field_kind_name(mirtle::FieldKind kind) {
   switch (kind) {
     case mirtle::FieldKind::Text: return "text";
     case mirtle::FieldKind::OptionalText: return "optional text";
@@ -265,11 +254,6 @@ const char* kind_name(mirtle::FieldKind kind) {
 }
 
 }  // namespace
-
-bool adopt_result_types(PyObject* module) {
-  return account_slot.get([&]() noexcept { return adopted_type(module, "Account", mirtle_py::account_basicsize()); }) &&
-         document_slot.get([&]() noexcept { return adopted_type(module, "Document", mirtle_py::document_basicsize()); });
-}
 
 PyObject* write_error_type() {
   return write_error_slot.get([]() noexcept {
@@ -283,30 +267,28 @@ PyObject* write_error_type() {
   });
 }
 
-PyObject* write_statement(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (!check_nargs("write_statement", nargs, 4)) return nullptr;
+PyObject* write_statement(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  PyObject* values[4] = {};
+  if (!mirtle_py::bind_fastcall(kStatementSignature, args, nargs, kwnames, values)) return nullptr;
   mirtle::WriteOptions options;
-  if (!options_of(args + 1, options)) return nullptr;
-  try {
+  if (!options_of(values + 1, options)) return nullptr;
+  return mirtle_py::guarded([&]() -> PyObject* {
     mirtle::Statement statement;
-    if (!statement_from(args[0], statement)) return nullptr;
+    if (!statement_from(values[0], statement)) return nullptr;
     return written_bytes([&](std::string& out) { return mirtle::write_statement(statement, options, out); });
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
-PyObject* write_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (!check_nargs("write_raw", nargs, 5)) return nullptr;
+PyObject* write_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  PyObject* values[5] = {};
+  if (!mirtle_py::bind_fastcall(kRawSignature, args, nargs, kwnames, values)) return nullptr;
   mirtle::WriteOptions options;
-  if (!options_of(args + 2, options)) return nullptr;
-  try {
+  if (!options_of(values + 2, options)) return nullptr;
+  return mirtle_py::guarded([&]() -> PyObject* {
     mirtle::RawStatement statement;
-    if (!raw_statement_from(args[0], args[1], statement)) return nullptr;
+    if (!raw_statement_from(values[0], values[1], statement)) return nullptr;
     return written_bytes([&](std::string& out) { return mirtle::write_sections(statement, options, out); });
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 PyObject* document_fields(PyObject*, PyObject*) {
@@ -316,7 +298,7 @@ PyObject* document_fields(PyObject*, PyObject*) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const mirtle::DocFieldInfo& f = fields[i];
     PyObject* item = Py_BuildValue("(ss#sO)", mirtle_py::document_attribute_name(static_cast<mirtle::DocField>(i)),
-                                   f.key.data(), static_cast<Py_ssize_t>(f.key.size()), kind_name(f.kind),
+                                   f.key.data(), static_cast<Py_ssize_t>(f.key.size()), field_kind_name(f.kind),
                                    f.required ? Py_True : Py_False);
     if (item == nullptr) return nullptr;
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals
@@ -324,4 +306,4 @@ PyObject* document_fields(PyObject*, PyObject*) {
   return tuple.release();
 }
 
-}  // namespace mirtle_toolkit
+}  // namespace mirtle_native
