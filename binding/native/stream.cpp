@@ -13,11 +13,11 @@ class SectionBuilder {
  public:
   void open(const mirtle::SectionEvent& e) {
     section_ = {};
-    section_.type = e.section;  // the event's section type
+    section_.type = e.section_type;  // the event's section type
     section_.start_line = e.lineno;
     text_.clear();
     lines_.clear();
-    if (e.section == mirtle::SectionType::Document) {
+    if (e.section_type == mirtle::SectionType::Document) {
       text_.assign(e.value);
       section_.doc_type_length = length_of(e.value.size());
     }
@@ -53,7 +53,7 @@ class SectionBuilder {
 
 mirtle::RawSection CompactSection::to_raw() const {
   mirtle::RawSection raw;
-  raw.kind = type;  // the core's word for the section type
+  raw.type = type;
   raw.doc_type.assign(doc_type());
   raw.start_line = start_line;
   raw.end_line = end_line;

@@ -64,7 +64,7 @@ PyObject* raise_write_error(const mirtle::WriteError& error) {
   Ref exc = Ref::steal(PyObject_CallOneArg(type, message.get()));
   if (!exc) return nullptr;
   const bool in_section = error.scope == mirtle::WriteScope::Section;
-  Ref position = in_section ? Ref::steal(PyLong_FromSize_t(error.section)) : Ref::borrow(Py_None);
+  Ref position = in_section ? Ref::steal(PyLong_FromSize_t(error.position)) : Ref::borrow(Py_None);
   Ref section_type = in_section ? Ref::steal(PyUnicode_FromString(
                                       error.section_type == mirtle::SectionType::Account ? "account" : "document"))
                                 : Ref::borrow(Py_None);
@@ -216,7 +216,7 @@ bool raw_section_from(PyObject* item, mirtle::RawSection& out) {
   }
   PyObject* doc_type = PyTuple_GET_ITEM(item, 0);
   // RawSection::kind holds the section type.
-  out.kind = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;
+  out.type = doc_type == Py_None ? mirtle::SectionType::Account : mirtle::SectionType::Document;
   std::string_view type_text;
   if (doc_type != Py_None) {
     if (!text_of(doc_type, "doc_type", type_text)) return false;

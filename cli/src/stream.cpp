@@ -114,7 +114,7 @@ class RawJsonWriter {
   void write_section(mirtle::LineNo end_line) {
     std::string& b = out_.buffer();
     if (section_count_++ != 0) b += ',';
-    const bool document = section_.section == mirtle::SectionType::Document;
+    const bool document = section_.section_type == mirtle::SectionType::Document;
     b += document ? "{\"kind\":\"document\",\"doc_type\":" : "{\"kind\":\"account\",\"doc_type\":";
     append_json_value(b, document ? std::optional<std::string_view>(section_.value) : std::nullopt);
     b += ",\"start_line\":";

@@ -51,10 +51,10 @@ Statement with_hook(std::string key, std::string value) {
 }
 
 RawStatement raw(std::vector<RawAttribute> header, std::vector<RawAttribute> attributes,
-                 SectionType kind = SectionType::Document, std::string type = "Платежное поручение") {
+                 SectionType type = SectionType::Document, std::string doc_type = "Платежное поручение") {
   RawStatement s;
   s.header = std::move(header);
-  s.sections.push_back(RawSection{kind, std::move(type), 0, 0, std::move(attributes)});
+  s.sections.push_back(RawSection{type, std::move(doc_type), 0, 0, std::move(attributes)});
   return s;
 }
 

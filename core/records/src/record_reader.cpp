@@ -15,17 +15,17 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
       }
       section_.clear();
       values_.clear();
-      doc_type_ = event.section == SectionType::Document ? event.value : std::string_view();
+      doc_type_ = event.section_type == SectionType::Document ? event.value : std::string_view();
       break;
     case EventKind::SectionAttribute:
-      if (collects_values(event.section)) {
+      if (collects_values(event.section_type)) {
         values_.set(event.key, event.value);
       } else {
         section_.set(event.key, event.value);
       }
       break;
     case EventKind::SectionEnd: {
-      auto closed = event.section == SectionType::Account ? close_account(event.lineno)
+      auto closed = event.section_type == SectionType::Account ? close_account(event.lineno)
                                                           : close_document(event.lineno);
       section_.clear();
       return closed;

@@ -102,7 +102,7 @@ Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
   event.line = line.text;
   event.key = line.classified.key;
   event.value = line.classified.value;
-  event.section = s.section;
+  event.section_type = s.section;
   switch (s.context) {
     case ParserContext::Init:
       if (kind != LineKind::ExchangeStart) break;
@@ -124,7 +124,7 @@ Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
       s.section = kind == LineKind::AccountStart ? SectionType::Account : SectionType::Document;
       s.context = kind == LineKind::AccountStart ? ParserContext::Account : ParserContext::Document;
       event.kind = EventKind::SectionStart;
-      event.section = s.section;
+      event.section_type = s.section;
       return true;
     case ParserContext::Account:
     case ParserContext::Document:
@@ -157,8 +157,8 @@ Result<RawStatement, ParseError> read_sections(std::string_view input) {
         break;
       case EventKind::SectionStart: {
         RawSection& section = out.sections.emplace_back();
-        section.kind = e.section;
-        if (e.section == SectionType::Document) section.doc_type = e.value;
+        section.type = e.section_type;
+        if (e.section_type == SectionType::Document) section.doc_type = e.value;
         section.start_line = e.lineno;
         break;
       }

@@ -51,7 +51,7 @@ void append_place(std::string& out, const WriteError& error) {
     case WriteScope::Header: out += "the header"; break;
     case WriteScope::Section:
       out += "section ";
-      out += std::to_string(error.section);
+      out += std::to_string(error.position);
       out += error.section_type == SectionType::Account ? " (account)" : " (document)";
       break;
   }

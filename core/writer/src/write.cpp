@@ -18,19 +18,19 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // Where the next line goes, for naming it in a refusal.
 struct Place {
   WriteScope scope = WriteScope::Header;
-  std::size_t section = 0;
+  std::size_t position = 0;
   SectionType type = SectionType::Document;
 
   WriteError error(WriteErrorKind kind, std::string_view key, char32_t code_point = 0) const {
-    return WriteError{kind, scope, section, type, std::string(key), code_point};
+    return WriteError{kind, scope, position, type, std::string(key), code_point};
   }
   WriteError error(const Refusal& refusal, std::string_view key) const {
     return error(refusal.kind, key, refusal.code_point);
   }
-  void enter(std::size_t index, SectionType kind) {
+  void enter(std::size_t index, SectionType section_type) {
     scope = WriteScope::Section;
-    section = index;
-    type = kind;
+    position = index;
+    type = section_type;
   }
 };
 
@@ -228,8 +228,8 @@ class SectionsEmitter {
     Place place;
     for (std::size_t s = 0; s < statement_.sections.size(); ++s) {
       const RawSection& section = statement_.sections[s];
-      place.enter(s, section.kind);
-      const bool is_account = section.kind == SectionType::Account;
+      place.enter(s, section.type);
+      const bool is_account = section.type == SectionType::Account;
       if (is_account) {
         lines.marker(Fixed::AccountStart);
       } else if (auto refused = lines.document_start(section.doc_type)) {

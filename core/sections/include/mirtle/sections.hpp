@@ -38,7 +38,7 @@ enum class EventKind : std::uint8_t {
 // a section's views until it closes without copying them.
 struct SectionEvent {
   EventKind kind = EventKind::Start;
-  SectionType section = SectionType::Document;  // SectionStart/Attribute/End
+  SectionType section_type = SectionType::Document;  // SectionStart/Attribute/End
   LineNo lineno = 0;
   std::string_view line;
   std::string_view key;
@@ -105,7 +105,7 @@ struct RawAttribute {
 };
 
 struct RawSection {
-  SectionType kind = SectionType::Document;
+  SectionType type = SectionType::Document;
   std::string doc_type;  // empty for account sections
   LineNo start_line = 0;
   LineNo end_line = 0;

@@ -77,17 +77,17 @@ enum class WriteErrorKind : std::uint8_t {
 enum class WriteScope : std::uint8_t {
   Statement,  // the text as a whole (encoding checks, no section)
   Header,
-  Section,    // `section` and `section_type` say which
+  Section,    // `position` and `section_type` say which
 };
 
 struct WriteError {
   WriteErrorKind kind = WriteErrorKind::NoSection;
   WriteScope scope = WriteScope::Statement;
   // 0-based position of the section in output order.  On the records path
-  // the account sections (one per interval) come first, so document i is
-  // section (number of intervals) + i.  For EmptyAccount, the position the
+  // the account sections (one per interval) come first, so document i is at
+  // (number of intervals) + i.  For EmptyAccount, the position the
   // account's first section would have had.
-  std::size_t section = 0;
+  std::size_t position = 0;
   SectionType section_type = SectionType::Document;
   std::string key;  // the key concerned, UTF-8 as given; empty when none
   char32_t code_point = 0;  // NotInWindows1251: the character
