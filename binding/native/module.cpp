@@ -12,6 +12,7 @@
 #include "py.hpp"
 #include "sections.hpp"
 #include "tables/arrow_data.hpp"
+#include "vocabulary.hpp"
 #include "write.hpp"
 
 namespace mirtle_native {
@@ -67,6 +68,15 @@ PyMethodDef methods[] = {
     {"document_fields", document_fields, METH_NOARGS,
      "document_fields($module, /)\n--\n\n"
      "The document fields in record order: (attribute, key, kind, required)."},
+    {"interval_fields", interval_fields, METH_NOARGS,
+     "interval_fields($module, /)\n--\n\n"
+     "The interval fields in mirtle_py.Interval's order: (attribute, key, is_date, required)."},
+    {"header_name", fastcall<header_name>(), kFastcall,
+     "header_name($module, encoding, /)\n--\n\n"
+     "The Кодировка value a written statement gives the encoding: 'Windows' or 'UTF-8'."},
+    {"statement_date", fastcall<statement_date>(), kFastcall,
+     "statement_date($module, year, month, day, /)\n--\n\n"
+     "The date as a statement writes it (dd.mm.yyyy), or None when it is no date a reader gives."},
     {"documents", fastcall<documents>(), kFastcall,
      "documents($module, /, statement, hooks=None)\n--\n\n"
      "The statement's documents as ArrowData: one row per built document."},
@@ -90,7 +100,7 @@ int exec_module(PyObject* module) {
     return -1;
   PyObject* write_error = write_error_type();  // borrowed
   if (write_error == nullptr || PyModule_AddObjectRef(module, "WriteError", write_error) < 0) return -1;
-  return 0;
+  return add_vocabulary_constants(module) ? 0 : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -8,6 +8,7 @@ from typing import Any
 
 import mirtle_py
 
+from . import _native
 from ._values import to_date, to_decimal
 
 __all__ = ["DOCUMENT_FIELDS", "INTERVAL_FIELDS", "to_dict", "to_json"]
@@ -17,11 +18,10 @@ DOCUMENT_FIELDS: tuple[str, ...] = tuple(
     name for name, value in vars(mirtle_py.Document).items() if not name.startswith("_")
     and not callable(value))
 #: The attributes of mirtle_py.Interval, in the class's own order.
-INTERVAL_FIELDS: tuple[str, ...] = (
-    "date_start", "date_end", "start_amount", "end_amount", "total_income", "total_expense")
+INTERVAL_FIELDS: tuple[str, ...] = tuple(name for name, _key, _is_date, _required in _native.interval_fields())
 
-_DOCUMENT_DATES = frozenset({"doc_date", "outcome_date", "income_date"})
-_INTERVAL_DATES = frozenset({"date_start", "date_end"})
+_DOCUMENT_DATES = frozenset(name for name, _key, kind, _required in _native.document_fields() if "date" in kind)
+_INTERVAL_DATES = frozenset(name for name, _key, is_date, _required in _native.interval_fields() if is_date)
 _document_values = attrgetter(*DOCUMENT_FIELDS)
 _interval_values = attrgetter(*INTERVAL_FIELDS)
 

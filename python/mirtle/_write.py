@@ -18,13 +18,11 @@ from ._native import Sections, WriteError
 __all__ = ["DOCUMENT_KEYS", "PAYMENT_ORDER", "WriteError", "write", "write_documents"]
 
 PAYMENT_ORDER = "Платежное поручение"
-_TYPE_KEY = "СекцияДокумент"
 # A reader keeps an amount as at most 2**96 - 1 units of its last decimal
-# place, with at most 28 places (core/src/values/amount.cpp); it rounds or
-# refuses the rest.
+# place, with at most MAX_AMOUNT_SCALE places; it rounds or refuses the rest.
 _MAX_MANTISSA = 2**96 - 1
 _MAX_DIGITS = len(str(_MAX_MANTISSA))  # 29
-_MAX_SCALE = 28
+_MAX_SCALE = _native.MAX_AMOUNT_SCALE
 
 
 def _encoding(name: str) -> str:
@@ -76,6 +74,7 @@ class _Field:
 
 
 _FIELDS = [_Field(*f) for f in _native.document_fields()]  # in record order
+_TYPE_KEY = next(f.key for f in _FIELDS if f.name == "doc_type")  # СекцияДокумент
 _FIELD_OF = {**{f.name: f for f in _FIELDS}, **{f.key: f for f in _FIELDS}}
 
 #: The 53 keys a document record knows, each with the mirtle_py.Document
@@ -84,21 +83,14 @@ _FIELD_OF = {**{f.name: f for f in _FIELDS}, **{f.key: f for f in _FIELDS}}
 DOCUMENT_KEYS: Mapping[str, str] = types.MappingProxyType({f.key: f.name for f in _FIELDS})
 
 
-def _is_leap(year: int) -> bool:
-    return year % 4 == 0 and (year % 100 != 0 or year % 400 == 0)
-
-
-def _valid_day(year: int, month: int, day: int) -> bool:
-    days = (31, 29 if _is_leap(year) else 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31)
-    return 1 <= month <= 12 and 1 <= day <= days[month - 1]
-
-
 def _date_text(value: object) -> str:
     """A date as the file writes it (dd.mm.yyyy), or ValueError/TypeError."""
     if isinstance(value, datetime.datetime):
         raise TypeError("expected datetime.date or str, not datetime.datetime (a date has no time of day)")
     if isinstance(value, datetime.date):
-        return f"{value.day:02}.{value.month:02}.{value.year:04}"
+        text = _native.statement_date(value.year, value.month, value.day)
+        assert text is not None  # every datetime.date is a statement's date
+        return text
     if not isinstance(value, str):
         raise TypeError(f"expected datetime.date or str, not {type(value).__name__}")
     if match := ISO_DATE.fullmatch(value):
@@ -107,9 +99,10 @@ def _date_text(value: object) -> str:
         year, month, day = match[3], int(match[2]), int(match[1])
     else:
         raise ValueError(f"{value!r} is not a date (dd.mm.yyyy or YYYY-MM-DD){_foreign_digit(value)}")
-    if not _valid_day(int(year), month, day):
+    text = _native.statement_date(int(year), month, day)
+    if text is None:
         raise ValueError(f"{value!r} is not a date of the calendar")
-    return f"{day:02}.{month:02}.{year}"
+    return text
 
 
 def _foreign_digit(text: str) -> str:
@@ -192,7 +185,7 @@ def _document_section(position: int, document: object) -> tuple[str, list[tuple[
 
 
 def _default_header(encoding: str, sections: list[tuple[str, list[tuple[str, str]]]]) -> list[tuple[str, str]]:
-    header = [("ВерсияФормата", "1.03"), ("Кодировка", "Windows" if encoding == "cp1251" else "UTF-8")]
+    header = [("ВерсияФормата", "1.03"), (_native.ENCODING_KEY, _native.header_name(encoding))]
     return header + [("Документ", t) for t in dict.fromkeys(doc_type for doc_type, _ in sections)]
 
 

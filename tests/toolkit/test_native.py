@@ -388,3 +388,29 @@ def test_no_reference_growth():
         if growths[-1] < 100:
             return
     pytest.fail(f"{growths} references over 500 runs, in each of 3 rounds")
+
+
+@pytest.mark.parametrize("date, text", [
+    ((2024, 2, 29), "29.02.2024"), ((2023, 2, 29), None), ((1900, 2, 29), None), ((2000, 2, 29), "29.02.2000"),
+    ((0, 1, 1), "01.01.0000"), ((-5, 12, 31), "31.12.-0005"), ((10000, 1, 1), "01.01.+10000"),
+    ((262142, 12, 31), "31.12.+262142"), ((262143, 1, 1), None), ((-262144, 1, 1), None),
+    ((2024, 0, 1), None), ((2024, 13, 1), None), ((2024, 4, 31), None), ((2024, 1, 0), None),
+    ((2**70, 1, 1), None), ((2024, -2**70, 1), None),
+])
+def test_statement_dates_read_back_as_the_same_date(date, text):
+    assert _native.statement_date(*date) == text
+    if text is not None:
+        header = f"1CClientBankExchange\nДатаНачала={text}\nСекцияРасчСчет\nДатаНачала={text}\nРасчСчет=1\n"
+        parsed = mirtle_py.parse((header + "НачальныйОстаток=0\nКонецРасчСчет\nКонецФайла\n").encode())
+        year, month, day = date
+        iso = f"{year:04}" if 0 <= year <= 9999 else f"{year:+05}"
+        assert parsed.accounts["1"].intervals[0].date_start == f"{iso}-{month:02}-{day:02}"
+
+
+def test_the_vocabulary_is_the_module_s_own():
+    names = [name for name, *_ in _native.interval_fields()]
+    assert names == [n for n, v in vars(mirtle_py.Interval).items() if not n.startswith("_") and not callable(v)]
+    assert {_native.header_name("cp1251"), _native.header_name("utf-8")} == {"Windows", "UTF-8"}
+    with pytest.raises(ValueError, match="^encoding must be 'cp1251' or 'utf-8', not 'koi8-r'$"):
+        _native.header_name("koi8-r")
+    assert (_native.ENCODING_KEY, _native.MAX_AMOUNT_SCALE) == ("Кодировка", 28)
