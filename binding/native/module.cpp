@@ -103,25 +103,8 @@ int exec_module(PyObject* module) {
   return add_vocabulary_constants(module) ? 0 : -1;
 }
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    // Process-wide types must not reach a second interpreter.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "mirtle._native",
-    .m_doc = "Native parts of the mirtle package.",
-    .m_size = 0,
-    .m_methods = methods,
-    .m_slots = module_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+PyModuleDef module_def = mirtle_py::module_definition("mirtle._native", "Native parts of the mirtle package.",
+                                                       methods, mirtle_py::module_slots<exec_module>);
 
 }  // namespace
 }  // namespace mirtle_native

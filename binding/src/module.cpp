@@ -123,26 +123,7 @@ int exec_module(PyObject* module) {
   return 0;
 }
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    // The type objects are process-wide, so they must not reach a second
-    // interpreter: importing there fails with ImportError instead.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "mirtle_py",
-    "",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef module_def = module_definition("mirtle_py", "", nullptr, module_slots<exec_module>);
 
 }  // namespace
 }  // namespace mirtle_py

@@ -147,4 +147,23 @@ bool clear_type_doc(PyTypeObject* type) noexcept;
 // before they are published).
 bool set_type_attr(PyTypeObject* type, const char* name, PyObject* value) noexcept;
 
+// The slots of both modules: `Exec` fills the module; no GIL is needed;
+// and since the type objects are process-wide, they must not reach a second
+// interpreter: importing there fails with ImportError instead.
+template <int (*Exec)(PyObject*)>
+inline PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(Exec)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+// A module without state, its types process-wide.
+constexpr PyModuleDef module_definition(const char* name, const char* doc, PyMethodDef* methods,
+                                        PyModuleDef_Slot* slots) noexcept {
+  return PyModuleDef{.m_base = PyModuleDef_HEAD_INIT, .m_name = name, .m_doc = doc, .m_size = 0,
+                     .m_methods = methods, .m_slots = slots, .m_traverse = nullptr, .m_clear = nullptr,
+                     .m_free = nullptr};
+}
+
 }  // namespace mirtle_py
