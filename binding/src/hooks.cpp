@@ -1,6 +1,7 @@
 #include "hooks.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <new>
 #include <string>
 
@@ -13,7 +14,7 @@ namespace {
 // A reported length only sizes the first allocation; iteration decides.
 constexpr Py_ssize_t kMaxHooksHint = 1024;
 
-bool collect_items(PyObject* hooks, std::vector<PythonHook>& out) {
+bool collect_items(PyObject* hooks, HookObjects& objects, std::vector<PythonHook>& out) {
   if (PyUnicode_Check(hooks)) {
     PyErr_SetString(PyExc_TypeError, "hooks must be a sequence of callables, not str");
     return false;
@@ -36,7 +37,7 @@ bool collect_items(PyObject* hooks, std::vector<PythonHook>& out) {
     if (rc < 0) return false;
     if (rc == 0) return true;
     Ref owned = Ref::steal(item);
-    out.emplace_back(std::move(owned));  // released by `owned` if this throws
+    out.emplace_back(std::move(owned), objects);  // released by `owned` if this throws
   }
 }
 
@@ -110,11 +111,47 @@ mirtle::HookOutcome write_back(PyObject* dict, mirtle::AttributeMap& attrs) {
   return mirtle::HookOutcome::ok();
 }
 
-mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirtle::AttributeMap& attrs,
-                              const mirtle::AttributeMap& header) {
-  Ref attrs_dict = Ref::steal(dict_from(attrs));
+// Whether the dict still holds exactly the key and value objects it was
+// handed, in their order: then the section's attributes stand as they are,
+// with no text read back.  The objects are held, so none can have been
+// freed and its address taken by another.
+bool left_alone(PyObject* dict, std::span<const Ref> handed) noexcept {
+  bool same = PyDict_GET_SIZE(dict) == static_cast<Py_ssize_t>(handed.size() / 2);
+  Py_BEGIN_CRITICAL_SECTION(dict);
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  for (std::size_t i = 0; same && PyDict_Next(dict, &pos, &key, &value); i += 2)
+    same = i + 1 < handed.size() && key == handed[i].get() && value == handed[i + 1].get();
+  Py_END_CRITICAL_SECTION();
+  return same;
+}
+
+// The section's dict, its keys and values also kept in `handed`, in order.
+PyObject* section_dict(const mirtle::AttributeMap& attrs, HookObjects& objects, std::vector<Ref>& handed) {
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return nullptr;
+  handed.reserve(attrs.size() * 2);
+  for (const auto& [key, value] : attrs.entries()) {
+    Ref k = Ref::steal(objects.key(key));
+    if (!k) return nullptr;
+    Ref v = Ref::steal(new_str(value));
+    if (!v || PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
+    handed.push_back(std::move(k));
+    handed.push_back(std::move(v));
+  }
+  return dict.release();
+}
+
+mirtle::HookOutcome call_hook(PyObject* callable, HookObjects& objects, mirtle::SectionType type,
+                              mirtle::AttributeMap& attrs, const mirtle::AttributeMap& header) {
+  // Emptied on every way out: the objects go with the call.
+  struct Emptied {
+    std::vector<Ref>& refs;
+    ~Emptied() { refs.clear(); }
+  } handed{objects.handed()};
+  Ref attrs_dict = Ref::steal(section_dict(attrs, objects, handed.refs));
   if (!attrs_dict) return failure_from_pending();
-  Ref header_dict = Ref::steal(dict_from(header));
+  Ref header_dict = Ref::steal(objects.header(header));
   if (!header_dict) return failure_from_pending();
   PyObject* section_type = section_type_value(type);  // borrowed
   if (section_type == nullptr) return failure_from_pending();
@@ -124,6 +161,7 @@ mirtle::HookOutcome call_hook(PyObject* callable, mirtle::SectionType type, mirt
   const Ref result =
       Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
+  if (left_alone(attrs_dict.get(), handed.refs)) return mirtle::HookOutcome::ok();
   return write_back(attrs_dict.get(), attrs);
 }
 
@@ -153,7 +191,7 @@ mirtle::HookOutcome PythonHook::on_section(mirtle::SectionType type, mirtle::Att
   // RecursionError before the C stack runs out.
   const bool entered = Py_EnterRecursiveCall(" in a statement hook") == 0;
   try {
-    mirtle::HookOutcome outcome = entered ? call_hook(callable_.get(), type, attrs, header)
+    mirtle::HookOutcome outcome = entered ? call_hook(callable_.get(), *objects_, type, attrs, header)
                                           : failure_from_pending();
     if (entered) Py_LeaveRecursiveCall();
     return outcome;
@@ -166,9 +204,34 @@ mirtle::HookOutcome PythonHook::on_section(mirtle::SectionType type, mirtle::Att
   }
 }
 
+PyObject* HookObjects::key(std::string_view key) noexcept {
+  if (const std::optional<mirtle::DocField> field = mirtle::find_document_field(key)) {
+    Ref& cached = document_keys_[static_cast<std::size_t>(*field)];
+    if (!cached) cached = Ref::steal(new_str(key));
+    return Py_XNewRef(cached.get());
+  }
+  for (const auto& [text, str] : other_keys_)
+    if (text == key) return Py_NewRef(str.get());
+  Ref str = Ref::steal(new_str(key));
+  if (str && other_keys_.size() < kOtherKeys) {
+    try {
+      other_keys_.emplace_back(std::string(key), Ref::borrow(str.get()));
+    } catch (const std::bad_alloc&) {
+      // Not kept: made again next time.
+    }
+  }
+  return str.release();
+}
+
+PyObject* HookObjects::header(const mirtle::AttributeMap& header) noexcept {
+  if (!header_) header_ = Ref::steal(dict_from(header));
+  return header_ ? PyDict_Copy(header_.get()) : nullptr;
+}
+
 bool HookList::collect(PyObject* hooks) {
   if (hooks == nullptr || hooks == Py_None) return true;
-  if (!collect_items(hooks, hooks_)) {
+  objects_ = std::make_unique<HookObjects>();
+  if (!collect_items(hooks, *objects_, hooks_)) {
     add_processing_note("hooks");
     return false;
   }

@@ -1,7 +1,12 @@
 // The bridge between the core's hook call points and Python callables.
 #pragma once
 
+#include <array>
+#include <memory>
 #include <span>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mirtle/statement.hpp"
@@ -9,11 +14,35 @@
 
 namespace mirtle_py {
 
+// The Python objects one parse's hooks reuse from section to section: the
+// str of each key of the format, made once, and the header's dict, made
+// once and copied for each call.  Must be destroyed with the thread attached.
+class HookObjects {
+ public:
+  // A new reference to the str of `key`, or nullptr with an error set.
+  PyObject* key(std::string_view key) noexcept;
+  // A new dict of the header, or nullptr with an error set.  The header is
+  // final once the first section starts, so its dict is made once.
+  PyObject* header(const mirtle::AttributeMap& header) noexcept;
+  // Room for the objects a call hands its hook, reused from call to call.
+  std::vector<Ref>& handed() noexcept { return handed_; }
+
+ private:
+  // Keys other than the documents' fields kept at most: the account
+  // sections' and a bank's own few.
+  static constexpr std::size_t kOtherKeys = 32;
+
+  std::array<Ref, mirtle::kDocFieldCount> document_keys_;
+  std::vector<std::pair<std::string, Ref>> other_keys_;
+  Ref header_;
+  std::vector<Ref> handed_;
+};
+
 // One Python object used as a core hook.  Holds a strong reference to it
 // (taken over from the caller); must be destroyed with the thread attached.
 class PythonHook final : public mirtle::Hook {
  public:
-  explicit PythonHook(Ref&& callable) noexcept : callable_(std::move(callable)) {}
+  PythonHook(Ref&& callable, HookObjects& objects) noexcept : callable_(std::move(callable)), objects_(&objects) {}
   PythonHook(PythonHook&& other) noexcept = default;
   PythonHook& operator=(PythonHook&&) noexcept = default;
 
@@ -22,6 +51,7 @@ class PythonHook final : public mirtle::Hook {
 
  private:
   Ref callable_;
+  HookObjects* objects_;  // the parse's, owned by its HookList
 };
 
 // The hooks of one call's `hooks` argument, as the core takes them.  Must
@@ -38,6 +68,7 @@ class HookList {
   std::span<mirtle::Hook* const> list() const noexcept { return pointers_; }
 
  private:
+  std::unique_ptr<HookObjects> objects_;  // where the hooks find it, whatever moves
   std::vector<PythonHook> hooks_;
   std::vector<mirtle::Hook*> pointers_;
 };

@@ -114,3 +114,48 @@ class TestHooks:
         proc = subprocess.run([sys.executable, "-c", RECURSION, DOC], capture_output=True, text=True, timeout=120)
         # every level wraps the one below it; the innermost ran out of depth
         assert re.fullmatch(r"(SyntaxError: Hook error: )*RecursionError: .*\n1\n", proc.stdout, re.S), proc.stderr
+
+
+def _edit(change):
+    def hook(section_type, attrs, header):
+        change(attrs)
+    return hook
+
+
+def _sections_edited(change):
+    """The statement with `change` made to each section's attributes in its text."""
+    def edited(lines):
+        items = dict(line.split("=", 1) for line in lines[1:-1])
+        change(items)
+        return [lines[0], *(f"{k}={v}" for k, v in items.items()), lines[-1]]
+    return statement(edited(account()), edited(doc()), edited(doc(Номер="18", Сумма="7.5")))
+
+
+def _move_to_end(attrs):
+    if "Номер" in attrs:
+        attrs["Номер"] = attrs.pop("Номер")
+
+
+def _clear_and_restore(attrs):
+    items = list(attrs.items())
+    attrs.clear()
+    attrs.update(items)
+
+
+# Edits a hook may make without changing any text, and edits that change
+# texts: each must give what the edited text itself gives.
+HOOK_EDITS = {
+    "nothing": lambda attrs: None,
+    "an equal value, a new object": lambda attrs: attrs.update({k: "".join(list(v)) for k, v in attrs.items()}),
+    "a key moved to the end": _move_to_end,
+    "every key removed and put back": _clear_and_restore,
+    "a value changed": lambda attrs: attrs.update({"Сумма": "2.50"} if "Сумма" in attrs else {}),
+    "a key added": lambda attrs: attrs.update({"Код": "0"}),
+}
+
+
+@pytest.mark.parametrize("change", HOOK_EDITS.values(), ids=HOOK_EDITS.keys())
+def test_a_hook_s_edits_are_the_edited_text_s(change):
+    text = statement(account(), doc(), doc(Номер="18", Сумма="7.5"))
+    assert snapshot(P(text, [_edit(change)])) == snapshot(P(_sections_edited(change)))
+    assert snapshot(P(text, [_edit(change), _edit(change)])) == snapshot(P(_sections_edited(change)))
