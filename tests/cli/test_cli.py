@@ -170,7 +170,7 @@ def test_check_reports_the_others_when_a_file_does_not_fit_in_memory(write):
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (10**9, 10**9))
     if subprocess.run([*COMMAND, "--version"], capture_output=True, preexec_fn=limit).returncode != 0:
-        pytest.skip("the tool does not start with its address space limited (a sanitizer build)")
+        pytest.skip("the tool does not start with its address space limited (a sanitizer build, or under an emulator)")
     data = statement(doc(Номер=None))
     path = write(data)
     for jobs in ("1", "2"):

@@ -89,6 +89,15 @@ std::wstring widen(std::string_view text) {
   return out;
 }
 
+// The absolute form of `path`, with backslashes; empty on failure.
+std::wstring full_path(const std::wstring& path) {
+  const DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(length, L'\0');
+  const DWORD got = length == 0 ? 0 : ::GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  full.resize(got < length ? got : 0);
+  return full;
+}
+
 bool is_console(HANDLE handle) noexcept {
   DWORD mode = 0;
   return ::GetConsoleMode(handle, &mode) != 0;
@@ -151,7 +160,8 @@ const char* linux_words(DWORD code) noexcept {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS: return "File exists";
     case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA: return "Broken pipe";
+    case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED: return "Broken pipe";
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: return "Cannot allocate memory";
     case ERROR_INVALID_HANDLE: return "Bad file descriptor";
@@ -190,7 +200,11 @@ std::string describe(Error error) {
   return text;
 }
 
-bool reader_gone(Error error) noexcept { return error.code == ERROR_NO_DATA || error.code == ERROR_BROKEN_PIPE; }
+// Windows says ERROR_NO_DATA when the reader has closed its end; wine's
+// pipes, which are the host's, say ERROR_PIPE_NOT_CONNECTED.
+bool reader_gone(Error error) noexcept {
+  return error.code == ERROR_NO_DATA || error.code == ERROR_BROKEN_PIPE || error.code == ERROR_PIPE_NOT_CONNECTED;
+}
 
 std::vector<std::string> start(int, char**) {
   // No box asking to insert a disk or to report a crash: a tool in a
@@ -320,9 +334,8 @@ Error find_destination(const std::string& path, Destination& destination) {
   // NUL, CON, COM1 and names in \\.\ are devices: written where they are.
   // Asking for the full name tells them apart without opening them (opening
   // a named pipe to look at it would take one of its connections).
-  const DWORD length = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  std::wstring full(length, L'\0');
-  if (length == 0 || ::GetFullPathNameW(wide.c_str(), length, full.data(), nullptr) == 0) return last_error();
+  const std::wstring full = full_path(wide);
+  if (full.empty()) return last_error();
   if (full.rfind(L"\\\\.\\", 0) == 0) {
     destination.kind = Destination::in_place;
     return {};
@@ -392,13 +405,16 @@ TemporaryFile::~TemporaryFile() {
 Error TemporaryFile::commit() noexcept {
   if (!::FlushFileBuffers(handle_of(file_))) return last_error();
   if (Error e = file_.close()) return e;
+  // Full names with backslashes: ReplaceFileW makes its own temporary file
+  // in the folder it finds before the last backslash.
   std::wstring from, to;
   try {
-    from = widen(path_);
-    to = widen(target_);
+    from = full_path(widen(path_));
+    to = full_path(widen(target_));
   } catch (...) {
     return Error{ERROR_NOT_ENOUGH_MEMORY};
   }
+  if (from.empty() || to.empty()) return last_error();
   // ReplaceFileW keeps the replaced file's attributes and access rights, as
   // a replaced file keeps its mode on Linux; a new file is moved in place.
   const bool exists = ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
