@@ -1,6 +1,4 @@
 // check: validates many files at once and reports them in argument order.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -119,7 +117,7 @@ int run_check(const CheckOptions& options) {
   // With one worker the main thread does the work; else it prints as the
   // reports come in, so the first files show while the last are read.
   if (count <= 1) work();
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   bool failed = false;
   for (std::size_t i = 0; i < options.files.size(); ++i) {
     Report report = queue.take(i);

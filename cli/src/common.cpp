@@ -1,7 +1,5 @@
 #include "common.hpp"
 
-#include <unistd.h>
-
 #include <fmt/format.h>
 
 #include "mirtle/message.hpp"
@@ -26,8 +24,7 @@ std::string warning_line(std::string_view file, const mirtle::Warning& warning) 
 }
 
 void report_parse_error(std::string_view file, const mirtle::ParseError& error) {
-  const std::string text = diagnostic(file, error);
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+  write_stderr(diagnostic(file, error));
 }
 
 void report_warning(Progress& progress, std::string_view file, const mirtle::Warning& warning) {
@@ -35,9 +32,11 @@ void report_warning(Progress& progress, std::string_view file, const mirtle::War
 }
 
 void complain(std::string_view text) {
-  const std::string line = fmt::format("mirtle: {}\n", printable(text));
-  // Nothing more can be done when standard error itself fails.
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+  write_stderr(fmt::format("mirtle: {}\n", printable(text)));
+}
+
+void write_stderr(std::string_view text) noexcept {
+  platform::write_all(platform::File::standard(platform::Stream::error), text);
 }
 
 std::string_view encoding_name(mirtle::Encoding encoding) noexcept { return mirtle::name(encoding); }

@@ -40,6 +40,9 @@ struct OutputStopped {};
 // "mirtle: TEXT" on standard error, TEXT escaped as a diagnostic is.
 void complain(std::string_view text);
 
+// `text` as it is on standard error; nothing more can be done when that fails.
+void write_stderr(std::string_view text) noexcept;
+
 std::string_view encoding_name(mirtle::Encoding encoding) noexcept;
 
 // Opens `path` or complains; false when it could not be opened.

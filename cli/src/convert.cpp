@@ -1,6 +1,5 @@
 // convert: re-writes a statement through the lossless section stream.
-#include <unistd.h>
-
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -43,19 +42,14 @@ std::string rename_encoding_headers(const std::string& name, mirtle::RawStatemen
   return notes;
 }
 
-void write_stderr(std::string_view text) {
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
-}
-
-}  // namespace
-
-int run_convert(const ConvertOptions& options) {
+// The converted text, or nothing after reporting why there is none.
+std::optional<std::string> convert(const ConvertOptions& options) {
   Input input;
-  if (!open_input(options.file, input)) return kFailure;
+  if (!open_input(options.file, input)) return std::nullopt;
   auto raw = mirtle::read_sections(input.bytes());
   if (!raw) {
     report_parse_error(input.name(), raw.error());
-    return kFailure;
+    return std::nullopt;
   }
   const mirtle::WriteOptions write = write_options(options, raw->encoding);
   const std::string notes = rename_encoding_headers(input.name(), *raw, write.encoding);
@@ -63,10 +57,19 @@ int run_convert(const ConvertOptions& options) {
   if (!text) {
     write_stderr(printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) +
                  "\n");
-    return kFailure;
+    return std::nullopt;
   }
   write_stderr(notes);
-  return write_file(options.output, std::move(*text)) ? kSuccess : kFailure;
+  return std::move(*text);
+}
+
+}  // namespace
+
+int run_convert(const ConvertOptions& options) {
+  // The input is let go before OUT is written: Windows replaces no file
+  // that is mapped, and OUT may be the input itself.
+  std::optional<std::string> text = convert(options);
+  return text && write_file(options.output, std::move(*text)) ? kSuccess : kFailure;
 }
 
 }  // namespace mirtle_cli

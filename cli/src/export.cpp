@@ -1,6 +1,4 @@
 // json and csv: the statement's records in machine formats on standard output.
-#include <unistd.h>
-
 #include <array>
 #include <optional>
 #include <string>
@@ -247,7 +245,7 @@ class CsvSink final : public WritingSink {
 int run_json_statement(const JsonOptions& options) {
   Input input;
   if (!open_input(options.file, input)) return kFailure;
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   Progress progress(input.bytes());
   StatementJsonSink sink(out, count_account_sections(input.bytes()), progress);
   return write_records(input, out, progress, sink);
@@ -256,7 +254,7 @@ int run_json_statement(const JsonOptions& options) {
 int run_csv(const CsvOptions& options) {
   Input input;
   if (!open_input(options.file, input)) return kFailure;
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   Progress progress(input.bytes());
   CsvSink sink(out, options, input.name(), progress);
   return write_records(input, out, progress, sink);

@@ -38,7 +38,7 @@ class Input {
 
   std::string name_;
   std::string_view bytes_;
-  void* mapping_ = nullptr;  // munmap'ed by the destructor
+  const char* mapping_ = nullptr;  // unmapped by the destructor
   std::size_t mapped_size_ = 0;
   std::string owned_;  // the bytes of a pipe
 };

@@ -1,17 +1,16 @@
 // mirtle: bank statements in the 1CClientBankExchange format, from a shell.
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
-#include <iostream>
 #include <new>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "commands.hpp"
 #include "common.hpp"
+#include "platform/platform.hpp"
 #include "printable.hpp"
 
 #ifndef MIRTLE_VERSION
@@ -91,21 +90,28 @@ int dispatch(const Commands& c) {
 // CLI11's message on standard error, escaped line by line like every
 // message for a person (it may quote an argument); help goes to stdout as is.
 int report_usage(const CLI::App& app, const CLI::ParseError& e) {
+  std::ostringstream out;
   std::ostringstream err;
-  const int printed = app.exit(e, std::cout, err);
+  const int printed = app.exit(e, out, err);
+  Output help = Output::standard();
+  help.write(out.view());
+  finish(help);
   std::string lines;
   for (std::string_view rest = err.view(); !rest.empty();) {
     const std::size_t end = std::min(rest.find('\n'), rest.size());
     lines += printable(rest.substr(0, end)) + "\n";
     rest.remove_prefix(std::min(end + 1, rest.size()));
   }
-  std::cerr << lines << std::flush;
+  write_stderr(lines);
   return printed;
 }
 
-int run(int argc, char** argv) {
+int run(const std::vector<std::string>& arguments) {
   CLI::App app{"mirtle: read, check and convert bank statements in the 1CClientBankExchange format"};
   app.name("mirtle");
+  // "/tmp/x" is a file on every system, never an option; set before the
+  // subcommands, which inherit it.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "mirtle " MIRTLE_VERSION);
   app.require_subcommand(1);
   Commands commands;
@@ -115,7 +121,9 @@ int run(int argc, char** argv) {
   define_check(app, commands);
   define_convert(app, commands);
   try {
-    app.parse(argc, argv);
+    std::vector<const char*> argv;
+    for (const std::string& a : arguments) argv.push_back(a.c_str());
+    app.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::ParseError& e) {
     // Help and version exit 0; every usage error exits 2.
     const int printed = report_usage(app, e);
@@ -127,12 +135,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed pipe shows as EPIPE on the write, handled there; a file size
-  // limit as EFBIG, so that convert removes its temporary file.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
   try {
-    return run(argc, argv);
+    return run(mirtle_cli::platform::start(argc, argv));
   } catch (const std::bad_alloc&) {
     complain("out of memory");
     return kFailure;

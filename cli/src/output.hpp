@@ -1,16 +1,20 @@
-// Buffered output to a descriptor.  A failed write is remembered, later
-// output is dropped, and the caller reports the failure once at the end.
+// Buffered output to a file.  A failed write is remembered, later output is
+// dropped, and the caller reports the failure once at the end.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "platform/platform.hpp"
+
 namespace mirtle_cli {
 
 class Output {
  public:
-  // Writes to `fd`, named `name` in messages.  Does not own the descriptor.
-  Output(int fd, std::string name);
+  // Writes to `file`, named `name` in messages.
+  Output(platform::File file, std::string name);
+  // Standard output, named "standard output".
+  static Output standard() { return Output(platform::File::standard(platform::Stream::output), "standard output"); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   ~Output();
@@ -28,9 +32,9 @@ class Output {
   // Writes everything pending; false once any write has failed.
   bool flush();
 
-  bool failed() const noexcept { return error_ != 0; }
+  bool failed() const noexcept { return static_cast<bool>(error_); }
   // A reader that went away (a closed pipe) is not an error worth a message.
-  bool reader_gone() const noexcept;
+  bool reader_gone() const noexcept { return platform::reader_gone(error_); }
   // "NAME: reason" for the first failed write.
   std::string failure() const;
   const std::string& name() const noexcept { return name_; }
@@ -40,10 +44,10 @@ class Output {
   // smaller ones cost a system call per few documents.
   static constexpr std::size_t kBlock = 256 * 1024;
 
-  int fd_;
+  platform::File file_;
   std::string name_;
   std::string buffer_;
-  int error_ = 0;  // errno of the first failed write
+  platform::Error error_;  // of the first failed write
 };
 
 }  // namespace mirtle_cli

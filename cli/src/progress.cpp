@@ -1,13 +1,12 @@
 #include "progress.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "mirtle/vocabulary.hpp"
+#include "platform/platform.hpp"
 
 namespace mirtle_cli {
 
@@ -30,13 +29,13 @@ std::uint64_t count_sections(std::string_view input) noexcept {
 }
 
 void write_stderr(const char* text, std::size_t length) noexcept {
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, text, length);
+  platform::write_all(platform::File::standard(platform::Stream::error), std::string_view(text, length));
 }
 
 }  // namespace
 
 Progress::Progress(std::string_view input) {
-  if (input.size() < kMinimumInput || ::isatty(STDERR_FILENO) != 1) return;
+  if (input.size() < kMinimumInput || !platform::is_terminal(platform::Stream::error)) return;
   expected_ = std::max<std::uint64_t>(1, count_sections(input));
 }
 

@@ -1,7 +1,4 @@
 // show: a readable summary for a person at a terminal.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -13,6 +10,7 @@
 #include "commands.hpp"
 #include "common.hpp"
 #include "mirtle/values.hpp"
+#include "platform/platform.hpp"
 #include "printable.hpp"
 
 namespace mirtle_cli {
@@ -26,8 +24,7 @@ constexpr std::string_view kEllipsis = "…";
 
 // Columns of standard output: the terminal's, else $COLUMNS, else 80.
 std::size_t terminal_width() {
-  winsize size{};
-  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const std::size_t columns = platform::terminal_width(platform::Stream::output)) return columns;
   if (const char* columns = std::getenv("COLUMNS")) {
     std::size_t value = 0;
     const char* end = columns + std::char_traits<char>::length(columns);
@@ -169,7 +166,7 @@ int run_show(const ShowOptions& options) {
   Input input;
   mirtle::Statement statement;
   if (!open_input(options.file, input) || !parse_input(input, statement)) return kFailure;
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   std::string& b = out.buffer();
   show_header(b, input.name(), statement);
   show_accounts(b, statement);

@@ -1,7 +1,5 @@
 // json --lines and json --raw: the streaming forms, beside the whole
 // statement of export.cpp.
-#include <unistd.h>
-
 #include <string>
 
 #include "commands.hpp"
@@ -47,7 +45,7 @@ class JsonLinesSink final : public WritingSink {
 int run_json_lines(const JsonOptions& options) {
   Input input;
   if (!open_input(options.file, input)) return kFailure;
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   Progress progress(input.bytes());
   JsonLinesSink sink(out, input.name(), progress);
   return write_records(input, out, progress, sink);
@@ -146,7 +144,7 @@ int run_json_raw(const JsonOptions& options) {
     report_parse_error(input.name(), stream.error());
     return kFailure;
   }
-  Output out(STDOUT_FILENO, "standard output");
+  Output out = Output::standard();
   RawJsonWriter writer(out);
   writer.start(stream->encoding());
   mirtle::SectionEvent event;

@@ -1,6 +1,11 @@
-"""Runs the installed `mirtle` tool as a user would; statement builders."""
+"""Runs the installed `mirtle` tool as a user would; statement builders.
+
+MIRTLE_CLI names the tool; MIRTLE_CLI_RUNNER, when set, is the command that
+runs it (`wine64` for mirtle.exe, `qemu-aarch64-static` for an ARM build), so
+the same suite checks a cross-built tool on this machine."""
 
 import os
+import shlex
 import subprocess
 import sys
 from pathlib import Path
@@ -9,6 +14,13 @@ import pytest
 
 SRC = Path(__file__).resolve().parents[2]
 TOOL = os.environ.get("MIRTLE_CLI", str(SRC / "build/host/install/bin/mirtle"))
+COMMAND = [*shlex.split(os.environ.get("MIRTLE_CLI_RUNNER", "")), TOOL]
+WINDOWS = TOOL.lower().endswith(".exe")
+
+
+def posix_only(why):
+    """Marks a test of POSIX behaviour that a Windows build has no counterpart for."""
+    return pytest.mark.skipif(WINDOWS, reason=f"POSIX only: {why}")
 HEADER = {"ВерсияФормата": "1.03", "Кодировка": "UTF-8", "Отправитель": "Бухгалтерия", "ДатаНачала": "01.03.2024"}
 DOC = {"Номер": "17", "Дата": "05.03.2024", "Сумма": "1500.00", "ПлательщикСчет": "40702810900000000001",
        "ПлательщикИНН": "7701000001", "ПлательщикБИК": "044525225", "ПлательщикБанк1": "ПАО Банк г. Москва",
@@ -47,7 +59,7 @@ def shown(text):
 
 
 def run(*args, stdin=b"", **kwargs):
-    return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True, timeout=120, **kwargs)
+    return subprocess.run([*COMMAND, *map(str, args)], input=stdin, capture_output=True, timeout=120, **kwargs)
 
 
 @pytest.fixture

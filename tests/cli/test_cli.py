@@ -7,11 +7,12 @@ import json
 import os
 import random
 import resource
+import shlex
 import subprocess
 
 import pytest
 
-from conftest import SRC, TOOL, account, doc, run, statement
+from conftest import COMMAND, SRC, account, doc, run, statement
 
 EXAMPLES = sorted((SRC / "examples").glob("*.txt"))
 DOC_COLUMNS = 53
@@ -168,12 +169,12 @@ def test_check_reports_the_others_when_a_file_does_not_fit_in_memory(write):
     """/dev/zero is read until memory runs out: that file's error, the next file still checked."""
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (10**9, 10**9))
-    if subprocess.run([TOOL, "--version"], capture_output=True, preexec_fn=limit).returncode != 0:
-        pytest.skip("the tool does not start with its address space limited (a sanitizer build)")
+    if subprocess.run([*COMMAND, "--version"], capture_output=True, preexec_fn=limit).returncode != 0:
+        pytest.skip("the tool does not start with its address space limited (a sanitizer build, or under an emulator)")
     data = statement(doc(Номер=None))
     path = write(data)
     for jobs in ("1", "2"):
-        result = subprocess.run([TOOL, "check", "-j", jobs, "/dev/zero", path], capture_output=True, timeout=120,
+        result = subprocess.run([*COMMAND, "check", "-j", jobs, "/dev/zero", path], capture_output=True, timeout=120,
                                 preexec_fn=limit)
         assert (result.returncode, result.stdout.decode()) == (1, "/dev/zero: error: out of memory\n"
                 f"{path}:{last_line(data, 'КонецДокумента')}: warning: missing field `Номер`\n")
@@ -188,7 +189,7 @@ UNSIZED = [  # (arguments, what the tool writes, why)
 @pytest.mark.parametrize("args,expected,why", UNSIZED, ids=[u[-1] for u in UNSIZED])
 def test_inputs_without_a_size_are_read_up_to_1_gib(args, expected, why):
     with open("/dev/zero", "rb") as zero:
-        result = subprocess.run([TOOL, *args], stdin=zero, capture_output=True, timeout=120)
+        result = subprocess.run([*COMMAND, *args], stdin=zero, capture_output=True, timeout=120)
     reason = "more than 1 GiB, the most read from standard input, a pipe or a device (name a file instead)"
     assert (result.returncode, (result.stdout + result.stderr).decode()) == (1, expected.format(reason))
 
@@ -241,10 +242,10 @@ def test_help_and_version(args):
 def test_output_failures(generated):
     """A full disk is an error naming the output; a reader that went away is not."""
     with open("/dev/full", "wb") as full:
-        result = subprocess.run([TOOL, "json", generated], stdout=full, capture_output=False,
+        result = subprocess.run([*COMMAND, "json", generated], stdout=full, capture_output=False,
                                 stderr=subprocess.PIPE, timeout=60)
     assert (result.returncode, result.stderr) == (1, b"mirtle: standard output: No space left on device\n")
-    shell = subprocess.run(f"'{TOOL}' csv '{generated}' | head -c 10 >/dev/null; echo ${{PIPESTATUS[0]}}",
+    shell = subprocess.run(f"{shlex.join(COMMAND)} csv '{generated}' | head -c 10 >/dev/null; echo ${{PIPESTATUS[0]}}",
                            shell=True, executable="/bin/bash", capture_output=True, timeout=60)
     assert shell.stdout == b"0\n" and b"mirtle:" not in shell.stderr  # warnings only, no complaint
 

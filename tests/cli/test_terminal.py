@@ -12,7 +12,7 @@ import tty
 
 import pytest
 
-from conftest import ESCAPED, SRC, TOOL, doc, run, shown, statement
+from conftest import COMMAND, ESCAPED, SRC, doc, posix_only, run, shown, statement
 
 # Texts a terminal would act on, with plain text around them.
 HOSTILE = ["a\x9b31mb", "x\u202ey\u2066z\u2069", "\x1b[2J\x07", "t\tb\rc", "\x7f\x85\u061c\u200e\u200f\u202a",
@@ -60,7 +60,7 @@ def stderr_on_a_terminal(args):
     """What the tool writes to standard error when that is a terminal."""
     master, slave = os.openpty()
     tty.setraw(slave)  # no CR added before each LF
-    tool = subprocess.Popen([TOOL, *args], stdout=subprocess.DEVNULL, stderr=slave)
+    tool = subprocess.Popen([*COMMAND, *args], stdout=subprocess.DEVNULL, stderr=slave)
     os.close(slave)
     chunks = []
     try:
@@ -73,6 +73,7 @@ def stderr_on_a_terminal(args):
     return b"".join(chunks).decode()
 
 
+@posix_only("a pseudo-terminal (test_windows.py runs the tool on a console)")
 @pytest.mark.parametrize("command", [["csv"], ["json", "--lines"]])
 def test_warnings_are_written_clear_of_the_progress_bar(large, command):
     """Each warning starts on a cleared line and the bar is drawn again below it."""
