@@ -32,18 +32,20 @@ bool is_standard_output(const struct stat& target) noexcept {
   return ::fstat(STDOUT_FILENO, &out) == 0 && same_file(out, target);
 }
 
-// Writes `text` through `fd`, which the caller closes.
-bool write_through(int fd, const std::string& name, std::string& text) {
+using Producer = std::function<bool(Output&)>;
+
+// Writes what `produce` makes through `fd`, which the caller closes.
+bool write_through(int fd, const std::string& name, const Producer& produce) {
   Output out(fd, name);
-  out.buffer().swap(text);
-  return finish(out) == kSuccess;
+  const bool made = produce(out);
+  return finish(out) == kSuccess && made;
 }
 
-bool write_in_place(const std::string& path, const struct stat& target, std::string& text) {
+bool write_in_place(const std::string& path, const struct stat& target, const Producer& produce) {
   const int truncate = S_ISREG(target.st_mode) ? O_TRUNC : 0;
   const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | truncate);
   if (fd < 0) return fail(path, errno);
-  const bool written = write_through(fd, path, text);
+  const bool written = write_through(fd, path, produce);
   if (::close(fd) != 0 && written) return fail(path, errno);
   return written;
 }
@@ -115,12 +117,12 @@ bool take_mode(int fd, const struct stat* old) {
 
 // Replaces the regular file `target` (or makes it, when `old` is null);
 // messages name the file `name` the user gave.
-bool replace(const std::string& target, const std::string& name, const struct stat* old, std::string& text) {
+bool replace(const std::string& target, const std::string& name, const struct stat* old, const Producer& produce) {
   TemporaryFile temporary(target);
   if (temporary.fd() < 0) return fail(name, temporary.error());
   if (!take_mode(temporary.fd(), old)) return fail(name, errno);
   Output out(temporary.fd(), name);
-  out.buffer().swap(text);
+  if (!produce(out)) return false;
   if (!out.flush()) {
     complain(out.failure());
     return false;
@@ -132,18 +134,25 @@ bool replace(const std::string& target, const std::string& name, const struct st
 }  // namespace
 
 bool write_file(const std::string& path, std::string text) {
-  if (path == "-") return write_through(STDOUT_FILENO, "standard output", text);
+  return write_file(path, [&text](Output& out) {
+    out.buffer().swap(text);
+    return true;
+  });
+}
+
+bool write_file(const std::string& path, const Producer& produce) {
+  if (path == "-") return write_through(STDOUT_FILENO, "standard output", produce);
   struct stat target {};
-  if (::stat(path.c_str(), &target) != 0) return errno == ENOENT ? replace(path, path, nullptr, text) : fail(path, errno);
+  if (::stat(path.c_str(), &target) != 0) return errno == ENOENT ? replace(path, path, nullptr, produce) : fail(path, errno);
   struct stat link {};
   if (::lstat(path.c_str(), &link) != 0) return fail(path, errno);
   // "/dev/stdout" and the like: the descriptor itself keeps its offset and
   // append mode, and a socket cannot be opened by name.
-  if (!S_ISREG(link.st_mode) && is_standard_output(target)) return write_through(STDOUT_FILENO, path, text);
-  if (!S_ISREG(target.st_mode)) return write_in_place(path, target, text);
+  if (!S_ISREG(link.st_mode) && is_standard_output(target)) return write_through(STDOUT_FILENO, path, produce);
+  if (!S_ISREG(target.st_mode)) return write_in_place(path, target, produce);
   const std::string replaced = S_ISLNK(link.st_mode) ? link_target(path, target) : path;
-  if (replaced.empty()) return write_in_place(path, target, text);
-  return replace(replaced, path, &target, text);
+  if (replaced.empty()) return write_in_place(path, target, produce);
+  return replace(replaced, path, &target, produce);
 }
 
 }  // namespace mirtle_cli
