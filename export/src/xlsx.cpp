@@ -161,12 +161,14 @@ class XlsxWriter final : public RecordWriter {
   void on_header(Encoding, const AttributeMap& header) override {
     write_text(header_, 0, options_.attribute_names ? "key" : "Ключ", bold_);
     write_text(header_, 1, options_.attribute_names ? "value" : "Значение", bold_);
+    worksheet_freeze_panes(header_.sheet, 1, 0);
     ++header_.next_row;
     for (const auto& [key, value] : header.entries()) {
       write_text(header_, 0, key, nullptr);
       write_text(header_, 1, value, nullptr);
       ++header_.next_row;
     }
+    for (std::size_t column = 0; column < header_.widths.size(); ++column) set_width(header_, column);
   }
   void on_interval(std::string_view account, Interval&& interval, LineNo end_line) override {
     balances_.on_interval(account, std::move(interval), end_line);
