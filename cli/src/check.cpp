@@ -4,12 +4,15 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "balances.hpp"
 #include "commands.hpp"
 #include "common.hpp"
+#include "mirtle/balances.hpp"
 #include "mirtle/sections.hpp"
 
 namespace mirtle_cli {
@@ -23,41 +26,71 @@ struct Report {
 };
 
 // Keeps the warnings and lets the records go: checking needs no documents.
-class WarningSink final : public mirtle::RecordSink {
+// With the balance checks, the intervals and the documents' amounts go to
+// a collector as well.
+class CheckSink final : public mirtle::RecordSink {
  public:
-  WarningSink(Report& report, const std::string& name) : report_(report), name_(name) {}
-  void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
-  void on_interval(std::string_view, mirtle::Interval&&, mirtle::LineNo) override {}
-  void on_document(mirtle::Document&&, mirtle::LineNo) override {}
+  CheckSink(const std::string& name, mirtle::BalanceCollector* balances) : name_(name), balances_(balances) {}
+  void on_header(mirtle::Encoding encoding, const mirtle::AttributeMap& header) override {
+    if (balances_) balances_->on_header(encoding, header);
+  }
+  void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo end_line) override {
+    if (balances_) balances_->on_interval(account, std::move(interval), end_line);
+  }
+  void on_interval_section(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo start_line,
+                           mirtle::LineNo end_line) override {
+    if (balances_) balances_->on_interval_section(account, std::move(interval), start_line, end_line);
+  }
+  void on_document(mirtle::Document&& document, mirtle::LineNo) override {
+    if (balances_) balances_->add_document(document);
+  }
   void on_warning(mirtle::Warning&& warning) override {
-    report_.text += warning_line(name_, warning);
-    report_.warned = true;
+    lines.emplace_back(warning.lineno, warning_line(name_, warning));
   }
 
+  // Each diagnostic with its line, to be put in line order.
+  std::vector<std::pair<mirtle::LineNo, std::string>> lines;
+
  private:
-  Report& report_;
   const std::string& name_;
+  mirtle::BalanceCollector* balances_;
 };
 
 Report failed(std::string text) { return {std::move(text), true, false}; }
 
-Report check_input(const std::string& path) {
+Report check_input(const std::string& path, bool check_balances) {
   Report report;
   Input input;
   std::string error;
   if (!Input::open(path, input, error)) return failed(file_error(input.name(), error));
-  WarningSink sink(report, input.name());
+  std::optional<mirtle::BalanceCollector> balances;
+  if (check_balances) balances.emplace(input.bytes());
+  CheckSink sink(input.name(), balances ? &*balances : nullptr);
   const auto result = mirtle::parse_records({}, input.bytes(), sink);
   // An error ends the file's report: the warnings before it do not count.
   if (!result) return failed(diagnostic(input.name(), result.error()));
+  report.warned = !sink.lines.empty();
+  if (balances) {
+    for (const mirtle::BalanceRow& row : balances->finish()) {
+      for (const BalanceFinding& finding : balance_findings(row)) {
+        const mirtle::LineNo line = row.lineno.value_or(0);
+        sink.lines.emplace_back(line, finding.error ? balance_error(input.name(), line, finding.message)
+                                                    : warning_line(input.name(), {line, finding.message}));
+        (finding.error ? report.failed : report.warned) = true;
+      }
+    }
+    std::stable_sort(sink.lines.begin(), sink.lines.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  for (const auto& line : sink.lines) report.text += line.second;
   return report;
 }
 
 // A file too large for memory is that file's failure: the others are still
 // checked (on a worker thread an escaping exception would end the process).
-Report check_file(const std::string& path) {
+Report check_file(const std::string& path, bool balances) {
   try {
-    return check_input(path);
+    return check_input(path, balances);
   } catch (const std::bad_alloc&) {
     return failed(file_error(display_name(path), "out of memory"));
   }
@@ -107,7 +140,7 @@ int run_check(const CheckOptions& options) {
   ReportQueue queue(options.files.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < options.files.size();) queue.put(i, check_file(options.files[i]));
+    for (std::size_t i; (i = next.fetch_add(1)) < options.files.size();) queue.put(i, check_file(options.files[i], options.balances));
   };
   std::vector<std::jthread> workers;
   const unsigned count = worker_count(options);

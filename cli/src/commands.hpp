@@ -17,8 +17,6 @@ struct JsonOptions {
   bool raw = false;    // the section stream, every attribute with its line
 };
 int run_json(const JsonOptions& options);
-// The whole statement as one object (run_json without --lines or --raw).
-int run_json_statement(const JsonOptions& options);
 
 struct CsvOptions {
   std::string file;
@@ -27,10 +25,18 @@ struct CsvOptions {
 };
 int run_csv(const CsvOptions& options);
 
+struct XlsxOptions {
+  std::string file;
+  std::string output;
+  bool names = false;  // column headers: attribute names, not the file's keys
+};
+int run_xlsx(const XlsxOptions& options);
+
 struct CheckOptions {
   std::vector<std::string> files;
-  bool strict = false;  // warnings fail too
-  unsigned jobs = 0;    // 0: one per processor
+  bool strict = false;    // warnings fail too
+  bool balances = false;  // the balance checks as well
+  unsigned jobs = 0;      // 0: one per processor
 };
 int run_check(const CheckOptions& options);
 

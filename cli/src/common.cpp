@@ -19,6 +19,10 @@ std::string file_error(std::string_view file, std::string_view message) {
   return fmt::format("{}: error: {}\n", printable(file), printable(message));
 }
 
+std::string balance_error(std::string_view file, mirtle::LineNo line, std::string_view message) {
+  return fmt::format("{}:{}: error: {}\n", printable(file), line, printable(message));
+}
+
 std::string warning_line(std::string_view file, const mirtle::Warning& warning) {
   return fmt::format("{}:{}: warning: {}\n", printable(file), warning.lineno, printable(warning.message));
 }
@@ -75,6 +79,7 @@ int write_records(const Input& input, Output& out, Progress& progress, WritingSi
     const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
     progress.done();
     if (!parsed) {
+      sink.flush();
       const int written = finish(out);
       report_parse_error(input.name(), parsed.error());
       return written == kSuccess ? kFailure : written;

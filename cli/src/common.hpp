@@ -24,6 +24,9 @@ class Progress;
 std::string diagnostic(std::string_view file, const mirtle::ParseError& error);
 // "FILE: error: MESSAGE" with its end of line.
 std::string file_error(std::string_view file, std::string_view message);
+// "FILE:LINE: error: MESSAGE" with its end of line, for an error the
+// reader does not report (a balance that does not add up).
+std::string balance_error(std::string_view file, mirtle::LineNo line, std::string_view message);
 // "FILE:LINE: warning: MESSAGE" with its end of line.
 std::string warning_line(std::string_view file, const mirtle::Warning& warning);
 
@@ -61,6 +64,9 @@ int finish(Output& out);
 class WritingSink : public mirtle::RecordSink {
  public:
   virtual void finish() {}
+  // Hands on what has been written so far, when a parse error ends the
+  // output early.
+  virtual void flush() {}
 };
 
 // Parses the input into `sink` and returns the exit status.  Output written

@@ -28,11 +28,13 @@ struct Commands {
   ShowOptions show;
   JsonOptions json;
   CsvOptions csv;
+  XlsxOptions xlsx;
   CheckOptions check;
   ConvertOptions convert;
   CLI::App* show_app = nullptr;
   CLI::App* json_app = nullptr;
   CLI::App* csv_app = nullptr;
+  CLI::App* xlsx_app = nullptr;
   CLI::App* check_app = nullptr;
   CLI::App* convert_app = nullptr;
 };
@@ -58,11 +60,23 @@ void define_csv(CLI::App& app, Commands& c) {
   c.csv_app->add_flag("--excel", c.csv.excel, "UTF-8 byte-order mark and ';' between fields, for spreadsheets");
 }
 
+void define_xlsx(CLI::App& app, Commands& c) {
+  c.xlsx_app = app.add_subcommand(
+      "xlsx", "A workbook: the documents, the balances with their checks and a chart, the header, the warnings");
+  c.xlsx_app->add_option("FILE", c.xlsx.file, kFileHelp)->required();
+  c.xlsx_app->add_option("-o,--output", c.xlsx.output, "the .xlsx file to write, or - for standard output")
+      ->required();
+  c.xlsx_app->add_flag("--names", c.xlsx.names, "column headers: attribute names (doc_number), not the file's keys");
+}
+
 void define_check(CLI::App& app, Commands& c) {
   c.check_app = app.add_subcommand(
       "check", "Validate statements in parallel; report FILE:LINE: error|warning: MESSAGE in argument order");
   c.check_app->add_option("FILE", c.check.files, kFileHelp)->required();
   c.check_app->add_flag("--strict", c.check.strict, "fail on warnings too");
+  c.check_app->add_flag("--balances", c.check.balances,
+                        "check each account's balances too: errors where they do not add up or follow on, "
+                        "warnings where the documents' sums differ from the totals");
   c.check_app->add_option("-j,--jobs", c.check.jobs, "threads to use (default: one per processor)")
       ->check(CLI::Range(1u, 1024u));
 }
@@ -83,6 +97,7 @@ int dispatch(const Commands& c) {
   if (c.json_app->parsed()) return run_json(c.json);
   if (c.convert_app->parsed()) return run_convert(c.convert);
   if (c.csv_app->parsed()) return run_csv(c.csv);
+  if (c.xlsx_app->parsed()) return run_xlsx(c.xlsx);
   if (c.check_app->parsed()) return run_check(c.check);
   return kUsage;
 }
@@ -118,6 +133,7 @@ int run(const std::vector<std::string>& arguments) {
   define_show(app, commands);
   define_json(app, commands);
   define_csv(app, commands);
+  define_xlsx(app, commands);
   define_check(app, commands);
   define_convert(app, commands);
   try {

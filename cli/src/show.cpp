@@ -7,8 +7,10 @@
 
 #include <fmt/format.h>
 
+#include "balances.hpp"
 #include "commands.hpp"
 #include "common.hpp"
+#include "mirtle/balances.hpp"
 #include "mirtle/values.hpp"
 #include "platform/platform.hpp"
 #include "printable.hpp"
@@ -90,16 +92,21 @@ void show_header(std::string& out, const std::string& name, const mirtle::Statem
     fmt::format_to(std::back_inserter(out), "  Period    {} – {}\n", fit(from, 20), fit(to, 20));
 }
 
+// Each account's periods with their balances and the checks' verdict
+// (mirtle check --balances tells the details).
 void show_accounts(std::string& out, const mirtle::Statement& statement) {
+  const std::vector<mirtle::BalanceRow> rows = mirtle::check_balances(statement);
+  std::size_t row = 0;
   for (const mirtle::Account& account : statement.accounts) {
-    fmt::format_to(std::back_inserter(out), "\nAccount {}\n  {:<23} {:>16} {:>16} {:>16} {:>16}\n", fit(account.number, 40),
-                   "Period", "Opening", "Income", "Expense", "Closing");
+    fmt::format_to(std::back_inserter(out), "\nAccount {}\n  {:<23} {:>16} {:>16} {:>16} {:>16}  {}\n",
+                   fit(account.number, 40), "Period", "Opening", "Income", "Expense", "Closing", "Balance");
     for (const mirtle::Interval& interval : account.intervals) {
       const std::string period = local_date(interval.date_start) + "–" +
                                  (interval.date_end ? local_date(*interval.date_end) : std::string(kAbsent));
-      fmt::format_to(std::back_inserter(out), "  {:<23} {:>16} {:>16} {:>16} {:>16}\n", period,
+      fmt::format_to(std::back_inserter(out), "  {:<23} {:>16} {:>16} {:>16} {:>16}  {}\n", period,
                      grouped_amount(interval.start_amount), optional_amount(interval.total_income),
-                     optional_amount(interval.total_expense), optional_amount(interval.end_amount));
+                     optional_amount(interval.total_expense), optional_amount(interval.end_amount),
+                     balance_status(rows[row++]));
     }
   }
 }

@@ -2,6 +2,7 @@
 // committed: a regular file is replaced at once, never seen half written.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace mirtle_cli {
@@ -15,5 +16,11 @@ namespace mirtle_cli {
 // naming `path`, leaves no temporary file and returns false; a reader that
 // closed a pipe early is no failure.
 bool write_file(const std::string& path, std::string text);
+
+class Output;
+// The same with the text made while it is written: `produce` appends to
+// the Output it is given, flushing as it goes, and returns false, having
+// complained, when it cannot complete the text; then nothing is replaced.
+bool write_file(const std::string& path, const std::function<bool(Output&)>& produce);
 
 }  // namespace mirtle_cli

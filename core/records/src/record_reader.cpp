@@ -15,6 +15,7 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
       }
       section_.clear();
       values_.clear();
+      section_start_ = event.lineno;
       doc_type_ = event.section_type == SectionType::Document ? event.value : std::string_view();
       break;
     case EventKind::SectionAttribute:
@@ -71,7 +72,7 @@ Result<Ok, ParseError> RecordReader::close_account(LineNo lineno) {
   }
   if (number == nullptr)
     return fail(ParseError::missing_field(lineno, std::string(account_key::kNumber), ParserContext::Account));
-  sink_.on_interval(*number, std::move(interval).value(), lineno);
+  sink_.on_interval_section(*number, std::move(interval).value(), section_start_, lineno);
   return Ok{};
 }
 

@@ -65,6 +65,7 @@ class RecordReader {
   TextBlocks texts_;   // the documents' texts
   Document document_;  // built here, then moved to the sink
   std::string_view doc_type_;
+  LineNo section_start_ = 0;  // the open section's start line
   AttributeMap hooked_;                     // reused; only with hooks
   std::vector<AttributeView> hooked_views_;  // views of hooked_
 };

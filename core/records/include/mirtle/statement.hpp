@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mirtle/attrs.hpp"
@@ -77,6 +78,14 @@ class RecordSink {
   // Each balance interval as its section closes, in file order: repeats
   // are not dropped and intervals are not sorted (parse_statement does both).
   virtual void on_interval(std::string_view account, Interval&& interval, LineNo end_line) = 0;
+  // The same interval with both lines of its section: `start_line` is its
+  // "СекцияРасчСчет" line.  The reader calls this one; by default it hands
+  // the interval to on_interval, so a sink that needs no start line
+  // overrides on_interval alone.
+  virtual void on_interval_section(std::string_view account, Interval&& interval,
+                                   [[maybe_unused]] LineNo start_line, LineNo end_line) {
+    on_interval(account, std::move(interval), end_line);
+  }
   virtual void on_document(Document&& document, LineNo end_line) = 0;
   virtual void on_warning(Warning&& warning) = 0;
 };

@@ -1,4 +1,4 @@
-// The names under which the tool shows a document's 53 values, in the
+// The names under which the writers show a document's 53 values, in the
 // order the Python module's Document class defines them, and the text of
 // each value.
 #pragma once
@@ -9,7 +9,7 @@
 
 #include "mirtle/records.hpp"
 
-namespace mirtle_cli {
+namespace mirtle::exporting {
 
 using mirtle::DocAttribute;
 
@@ -31,4 +31,4 @@ std::optional<std::string_view> attribute_text(const mirtle::Document& document,
 std::array<std::optional<std::string_view>, 6> interval_texts(const mirtle::Interval& interval,
                                                              std::array<ValueScratch, 6>& scratch) noexcept;
 
-}  // namespace mirtle_cli
+}  // namespace mirtle::exporting

@@ -1,4 +1,4 @@
-// The pieces of the tool's JSON and CSV output.
+// The pieces of the JSON and CSV outputs: strings and fields.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace mirtle_cli {
+namespace mirtle::exporting {
 
 // A JSON string as Python's json.dumps(..., ensure_ascii=False) writes it:
 // '"' and '\' and the control characters below 0x20 escaped (the short
@@ -25,4 +25,4 @@ void append_json_value(std::string& out, std::optional<std::string_view> text);
 // CR or LF, quotes doubled.  An absent value is an empty field.
 void append_csv_field(std::string& out, std::optional<std::string_view> text, char delimiter);
 
-}  // namespace mirtle_cli
+}  // namespace mirtle::exporting

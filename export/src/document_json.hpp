@@ -11,7 +11,7 @@
 #include "fields.hpp"
 #include "text_formats.hpp"
 
-namespace mirtle_cli {
+namespace mirtle::exporting {
 
 // Writes documents as JSON objects: each is put together in a buffer of its
 // own, sized for the worst case, and appended to the output in one piece.
@@ -69,4 +69,4 @@ class DocumentJson {
   std::size_t capacity_ = 0;
 };
 
-}  // namespace mirtle_cli
+}  // namespace mirtle::exporting

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace mirtle_cli {
+namespace mirtle::exporting {
 
 namespace {
 
@@ -105,4 +105,4 @@ void append_csv_field(std::string& out, std::optional<std::string_view> text, ch
   out += '"';
 }
 
-}  // namespace mirtle_cli
+}  // namespace mirtle::exporting

@@ -2,7 +2,7 @@
 
 #include "mirtle/values.hpp"
 
-namespace mirtle_cli {
+namespace mirtle::exporting {
 
 using mirtle::DocField;
 
@@ -48,4 +48,4 @@ std::array<std::optional<std::string_view>, 6> interval_texts(const mirtle::Inte
   };
 }
 
-}  // namespace mirtle_cli
+}  // namespace mirtle::exporting
