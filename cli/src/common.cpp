@@ -79,7 +79,11 @@ int write_records(const Input& input, Output& out, Progress& progress, WritingSi
     const auto parsed = mirtle::parse_records({}, input.bytes(), sink);
     progress.done();
     if (!parsed) {
-      sink.flush();
+      try {
+        sink.flush();
+      } catch (const OutputStopped&) {
+        // The output's failure is reported below, beside the parse error.
+      }
       const int written = finish(out);
       report_parse_error(input.name(), parsed.error());
       return written == kSuccess ? kFailure : written;

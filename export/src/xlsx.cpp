@@ -37,8 +37,11 @@ void check(lxw_error error, const char* what) {
 class WorkbookFile {
  public:
   explicit WorkbookFile(const std::string& directory) {
+    std::error_code error;
     const std::filesystem::path dir =
-        directory.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(directory);
+        directory.empty() ? std::filesystem::temp_directory_path(error) : std::filesystem::path(directory);
+    if (error) fail("no temporary directory: " + error.message());
+    directory_ = dir.string();
     path_ = (dir / "mirtle-xlsx-XXXXXX").string();
     const int fd = ::mkstemp(path_.data());
     if (fd < 0) fail(path_ + ": " + std::strerror(errno));
@@ -49,6 +52,7 @@ class WorkbookFile {
   ~WorkbookFile() { ::unlink(path_.c_str()); }
 
   const std::string& path() const noexcept { return path_; }
+  const std::string& directory() const noexcept { return directory_; }
 
   void copy_to(ByteSink& sink) const {
     std::FILE* file = std::fopen(path_.c_str(), "rb");
@@ -69,6 +73,7 @@ class WorkbookFile {
   }
 
  private:
+  std::string directory_;
   std::string path_;
 };
 
@@ -130,7 +135,10 @@ class XlsxWriter final : public RecordWriter {
     lxw_workbook_options workbook_options{};
     workbook_options.constant_memory = LXW_TRUE;
     workbook_options.use_zip64 = LXW_TRUE;  // a large statement makes sheets over 4 GB
-    if (!options_.temporary_directory.empty()) workbook_options.tmpdir = options_.temporary_directory.data();
+    // The sheets' temporary files go where the workbook's does: $TMPDIR or
+    // the directory given, not always /tmp.
+    temporary_directory_ = file_.directory();
+    workbook_options.tmpdir = temporary_directory_.data();
     workbook_ = workbook_new_opt(file_.path().c_str(), &workbook_options);
     if (workbook_ == nullptr) fail("the workbook cannot be made");
     lxw_doc_properties properties{};
@@ -404,6 +412,7 @@ class XlsxWriter final : public RecordWriter {
   ByteSink& sink_;
   XlsxOptions options_;
   WorkbookFile file_;
+  std::string temporary_directory_;  // NUL-terminated for the spreadsheet library
   lxw_workbook* workbook_ = nullptr;
   lxw_format* bold_ = nullptr;
   lxw_format* date_ = nullptr;

@@ -117,7 +117,8 @@ struct XlsxOptions {
   // Column headers: the attribute names ("doc_number") instead of the
   // file's own keys ("Номер").
   bool attribute_names = false;
-  // Where the temporary files go; empty: the system's directory.
+  // Where the temporary files go; empty: the system's ($TMPDIR, else /tmp
+  // where there is one).
   std::string temporary_directory;
 };
 
