@@ -257,7 +257,7 @@ PyType_Spec account_spec = {"builtins.Account", sizeof(AccountObject), 0, kResul
 
 // Documents come from the C heap: the object allocator gives its arenas
 // back as a statement goes, and the next one pays for fresh pages again
-// (bench/README.md, round three).
+// (bench/README.md).
 struct DocumentObject {
   static constexpr bool kCHeap = true;
   PyObject_HEAD

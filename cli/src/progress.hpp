@@ -8,9 +8,6 @@
 
 namespace mirtle_cli {
 
-// How often `word` occurs in `text`, without overlaps.  Scans for the
-// word's byte at `anchor`, which should be rare in the text.
-std::size_t count_anchored(std::string_view text, std::string_view word, std::size_t anchor) noexcept;
 
 class Progress {
  public:

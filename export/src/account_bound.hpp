@@ -16,10 +16,6 @@
 
 namespace mirtle::exporting {
 
-// How often `word` occurs in `text`, without overlaps.  Looks for the
-// word's byte at `anchor`, which should be rare in the text.
-std::size_t count_anchored(std::string_view text, std::string_view word, std::size_t anchor) noexcept;
-
 class AccountSectionBound {
  public:
   // `input`: the whole text being read, or empty when unknown.

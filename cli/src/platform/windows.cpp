@@ -227,20 +227,6 @@ std::vector<std::string> start(int, char**) {
   return arguments;
 }
 
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), owned_(std::exchange(other.owned_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    owned_ = std::exchange(other.owned_, false);
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
 File File::standard(Stream stream) noexcept {
   return File(reinterpret_cast<std::intptr_t>(standard_handle(stream)), false);
 }
@@ -402,6 +388,28 @@ TemporaryFile::~TemporaryFile() {
   if (created_ && !committed_) ::DeleteFileW(widen(path_).c_str());
 }
 
+namespace {
+
+constexpr int kReplaceAttempts = 50;
+constexpr DWORD kReplacePauseMs = 20;
+
+// ReplaceFileW keeps the replaced file's attributes and access rights, as a
+// replaced file keeps its mode on Linux; a new file is moved in place.
+bool replace_or_move(const std::wstring& from, const std::wstring& to) noexcept {
+  if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr) != 0;
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Failures that another process's hold on the target explains.
+bool is_transient(DWORD error) noexcept {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 Error TemporaryFile::commit() noexcept {
   if (!::FlushFileBuffers(handle_of(file_))) return last_error();
   if (Error e = file_.close()) return e;
@@ -415,14 +423,14 @@ Error TemporaryFile::commit() noexcept {
     return Error{ERROR_NOT_ENOUGH_MEMORY};
   }
   if (from.empty() || to.empty()) return last_error();
-  // ReplaceFileW keeps the replaced file's attributes and access rights, as
-  // a replaced file keeps its mode on Linux; a new file is moved in place.
-  const bool exists = ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
-  const bool moved = exists ? ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                                             REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                                             nullptr) != 0
-                            : ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!moved) return last_error();
+  // Another process may hold the target a moment (another convert to the
+  // same file, a scanner): the replacement is tried again for a second.
+  for (int attempt = 0;; ++attempt) {
+    if (replace_or_move(from, to)) break;
+    const DWORD error = ::GetLastError();
+    if (attempt == kReplaceAttempts || !is_transient(error)) return Error{static_cast<int>(error)};
+    ::Sleep(kReplacePauseMs);
+  }
   committed_ = true;
   return {};
 }
