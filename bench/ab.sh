@@ -50,13 +50,24 @@ build() {  # REVISION NAME
   fi
   # A core that can parse on two threads is held to one, the per-line work
   # being what is compared, unless AB_THREADS=default asks for its default.
+  # The core's layout: one folder of headers and one of sources, or (since
+  # the stages became libraries) a pair for each stage.
+  local includes=() sources=()
+  if [[ -d $src/core/include ]]; then
+    # floor.hpp names the decoder by its public name of today.
+    mkdir -p "$src/shim/mirtle"
+    echo '#include "text/decode.hpp"' >"$src/shim/mirtle/decode.hpp"
+    includes=(-I"$src/core/include" -I"$src/core/src" -I"$src/shim")
+    sources=("$src"/core/src/*.cpp "$src"/core/src/*/*.cpp "$src"/core/src/*/*/*.cpp)
+  else
+    for stage in "$src"/core/*/; do includes+=(-I"$stage/include" -I"$stage/src"); done
+    sources=("$src"/core/*/src/*.cpp)
+  fi
   local one_thread=()
-  [[ ${AB_THREADS:-one} != default ]] && grep -q 'struct ParseOptions' "$src/core/include/mirtle/statement.hpp" &&
+  [[ ${AB_THREADS:-one} != default ]] && grep -rqs 'struct ParseOptions' "$src/core" &&
     one_thread=(-DAB_ONE_THREAD)
   g++ -std=c++20 -O3 -DNDEBUG -fPIC -shared -fvisibility=hidden -pthread "${one_thread[@]}" \
-      -I"$src/core/include" -I"$src/core/src" \
-      "$src"/core/src/*.cpp "$src"/core/src/*/*.cpp "$src"/core/src/*/*/*.cpp "$here/ab/ab_library.cpp" \
-      -o "$work/$2.so"
+      "${includes[@]}" "${sources[@]}" "$here/ab/ab_library.cpp" -o "$work/$2.so"
 }
 
 echo "building $before and $after ..." >&2
