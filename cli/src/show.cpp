@@ -99,7 +99,7 @@ void show_accounts(std::string& out, const mirtle::Statement& statement) {
   std::size_t row = 0;
   for (const mirtle::Account& account : statement.accounts) {
     fmt::format_to(std::back_inserter(out), "\nAccount {}\n  {:<23} {:>16} {:>16} {:>16} {:>16}  {}\n",
-                   fit(account.number, 40), "Period", "Opening", "Income", "Expense", "Closing", "Balance");
+                   fit(account.number, 40), "Period", "Opening", "Income", "Expense", "Closing", "Check");
     for (const mirtle::Interval& interval : account.intervals) {
       const std::string period = local_date(interval.date_start) + "–" +
                                  (interval.date_end ? local_date(*interval.date_end) : std::string(kAbsent));

@@ -158,6 +158,7 @@ class XlsxWriter final : public RecordWriter {
     header_.sheet = add_sheet("Header");
     warnings_sheet_.sheet = add_sheet("Warnings");
     start_documents_sheet(documents_);
+    start_warnings_sheet();
   }
   ~XlsxWriter() override {
     // A workbook never finished is dropped with its temporary files.
@@ -189,7 +190,16 @@ class XlsxWriter final : public RecordWriter {
     balances_.add_document(document);
     add_document(document, end_line);
   }
-  void on_warning(Warning&& warning) override { warnings_.push_back(std::move(warning)); }
+  // Warnings go out as they come, in line order: a statement of nothing
+  // but broken documents takes no more memory than any other.
+  void on_warning(Warning&& warning) override { add_warning(warning); }
+
+  void add_warning(const Warning& warning) {
+    Sheet& s = warnings_sheet_;
+    write_integer(s, 0, warning.lineno);
+    write_text(s, 1, warning.message, nullptr);
+    ++s.next_row;
+  }
 
   void add_document(const Document& document, std::optional<LineNo> line) {
     if (documents_.next_row == LXW_ROW_MAX) {
@@ -223,7 +233,7 @@ class XlsxWriter final : public RecordWriter {
   void finish_with(const std::vector<BalanceRow>& rows) {
     finish_documents_sheet(documents_);
     write_accounts(rows);
-    write_warnings();
+    finish_warnings_sheet();
     const lxw_error closed = workbook_close(std::exchange(workbook_, nullptr));
     check(closed, "the workbook cannot be written");
     file_.copy_to(sink_);
@@ -330,20 +340,16 @@ class XlsxWriter final : public RecordWriter {
           "chart");
   }
 
-  void write_warnings() {
-    // By line, as the parse reports them: the cut cells' notes among them.
-    std::stable_sort(warnings_.begin(), warnings_.end(),
-                     [](const Warning& a, const Warning& b) { return a.lineno < b.lineno; });
+  void start_warnings_sheet() {
     Sheet& s = warnings_sheet_;
     write_text(s, 0, options_.attribute_names ? "lineno" : "Строка", bold_);
     write_text(s, 1, options_.attribute_names ? "message" : "Сообщение", bold_);
-    s.next_row = 1;
-    for (const Warning& warning : warnings_) {
-      write_integer(s, 0, warning.lineno);
-      write_text(s, 1, warning.message, nullptr);
-      ++s.next_row;
-    }
     worksheet_freeze_panes(s.sheet, 1, 0);
+    s.next_row = 1;
+  }
+
+  void finish_warnings_sheet() {
+    Sheet& s = warnings_sheet_;
     for (std::size_t column = 0; column < s.widths.size(); ++column) set_width(s, column);
   }
 
@@ -352,9 +358,10 @@ class XlsxWriter final : public RecordWriter {
   void write_text(Sheet& s, lxw_col_t col, std::string_view text, lxw_format* format,
                   std::optional<LineNo> line = std::nullopt) {
     const TextCell cell = text_cell(text);
-    if (cell.cut) {
-      warnings_.push_back(Warning{line.value_or(0), "the value of " + column_title(s, col) + " is cut to " +
-                                                         std::to_string(kCellCharacters) + " characters"});
+    // A warning's own message is cut without a note of its own.
+    if (cell.cut && &s != &warnings_sheet_) {
+      add_warning(Warning{line.value_or(0), "the value of " + column_title(s, col) + " is cut to " +
+                                                std::to_string(kCellCharacters) + " characters"});
     }
     scratch_.assign(cell.text);
     check(worksheet_write_string(s.sheet, s.next_row, col, scratch_.c_str(), format), "cell");
@@ -421,7 +428,6 @@ class XlsxWriter final : public RecordWriter {
   Sheet documents_, accounts_, header_, warnings_sheet_;
   std::vector<Sheet> more_documents_;
   BalanceCollector balances_;
-  std::vector<Warning> warnings_;
   std::string scratch_;  // a cell's text with its terminating NUL
 };
 
@@ -439,10 +445,18 @@ std::unique_ptr<RecordWriter> xlsx_writer(ByteSink& out, const XlsxOptions& opti
 void write_xlsx(const Statement& statement, ByteSink& out, const XlsxOptions& options, const RecordLines& lines) {
   XlsxWriter writer(out, options, {});
   writer.on_header(statement.encoding, statement.header);
-  for (std::size_t i = 0; i < statement.documents.size(); ++i)
-    writer.add_document(statement.documents[i],
-                        i < lines.documents.size() ? std::optional<LineNo>(lines.documents[i]) : std::nullopt);
-  for (const Warning& warning : statement.warnings) writer.on_warning(Warning(warning));
+  // Documents and warnings in line order, as a parse hands them over (the
+  // warnings after the documents when their lines are not known).
+  const bool have_lines = lines.documents.size() == statement.documents.size();
+  std::size_t next_warning = 0;
+  for (std::size_t i = 0; i < statement.documents.size(); ++i) {
+    if (have_lines)
+      for (; next_warning < statement.warnings.size() && statement.warnings[next_warning].lineno < lines.documents[i];
+           ++next_warning)
+        writer.add_warning(statement.warnings[next_warning]);
+    writer.add_document(statement.documents[i], have_lines ? std::optional<LineNo>(lines.documents[i]) : std::nullopt);
+  }
+  for (; next_warning < statement.warnings.size(); ++next_warning) writer.add_warning(statement.warnings[next_warning]);
   writer.finish_with(check_balances(statement, lines.intervals));
 }
 

@@ -232,6 +232,20 @@ def test_xlsx_headers_are_the_file_keys(write, tmp_path):
     assert row[keys.index("СекцияДокумент")] == "Платежное поручение"
 
 
+def test_xlsx_cuts_a_text_longer_than_a_cell_with_a_note(write, tmp_path):
+    """A cell holds 32,767 characters: the rest is cut, and the Warnings sheet says so in line order."""
+    data = statement(doc(Номер=None), doc(НазначениеПлатежа="ё" * 40000), doc(Номер=None))
+    path = write(data)
+    stmt = mirtle_py.parse(data)
+    _, wb = xlsx(path, tmp_path)
+    assert wb["Documents"]["E2"].value == "ё" * 32767
+    (first, _), (second, _) = stmt.warnings
+    line = document_lines(path, stmt)[0]
+    assert list(wb["Warnings"].iter_rows(min_row=2, values_only=True)) == [
+        (first, "missing field `Номер`"), (line, "the value of НазначениеПлатежа is cut to 32767 characters"),
+        (second, "missing field `Номер`")]
+
+
 def test_xlsx_errors_leave_the_output_alone(write, tmp_path):
     out = tmp_path / "kept.xlsx"
     out.write_bytes(b"before")

@@ -319,6 +319,43 @@ TEST(Stages, RecordSinkAgreesWithTheStatement) {
   }
 }
 
+// Each interval comes with both lines of its section, the ones the section stream names, with
+// hooks and without; a sink that overrides on_interval alone still gets every interval.
+TEST(Stages, IntervalsComeWithTheirSectionsLines) {
+  struct Lines : RecordSink {
+    void on_header(Encoding, const AttributeMap&) override {}
+    void on_interval(std::string_view, Interval&&, LineNo end) override { plain.push_back(end); }
+    void on_interval_section(std::string_view account, Interval&& interval, LineNo start, LineNo end) override {
+      both.emplace_back(start, end);
+      RecordSink::on_interval_section(account, std::move(interval), start, end);
+    }
+    void on_document(Document&&, LineNo) override {}
+    void on_warning(Warning&&) override {}
+    std::vector<std::pair<LineNo, LineNo>> both;
+    std::vector<LineNo> plain;
+  };
+  std::size_t seen = 0;
+  for (const std::string& input : inputs(12)) {
+    const auto raw = read_sections(input);
+    if (!raw) continue;
+    std::vector<std::pair<LineNo, LineNo>> sections;
+    for (const RawSection& section : raw->sections)
+      if (section.kind == SectionType::Account) sections.emplace_back(section.start_line, section.end_line);
+    for (const bool hooked : {false, true}) {
+      PlannedHook hook;
+      std::vector<Hook*> hooks;
+      if (hooked) hooks.push_back(&hook);
+      Lines sink;
+      if (!parse_records(hooks, input, sink)) continue;
+      EXPECT_EQ(sink.both, sections);
+      ASSERT_EQ(sink.plain.size(), sink.both.size());
+      for (std::size_t i = 0; i < sink.plain.size(); ++i) EXPECT_EQ(sink.plain[i], sink.both[i].second);
+      seen += sink.both.size();
+    }
+  }
+  EXPECT_GT(seen, 100u);
+}
+
 // The owned form keeps what the records drop: repeated header keys, unknown and repeated section
 // keys, and the line of each.
 TEST(Stages, OwnedFormKeepsRepeatsAndUnknownKeys) {

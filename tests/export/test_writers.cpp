@@ -36,6 +36,12 @@ std::vector<std::pair<std::string, std::string>> statements() {
   out.emplace_back("accounts after documents", head + document + account + document + "КонецФайла\n");
   out.emplace_back("the keyword in a value", head + account + document + document + "КонецФайла\n");
   out.emplace_back("no accounts", head + document + "СекцияДокумент=П\nКонецДокумента\nКонецФайла\n");
+  // A text longer than a cell between two documents that cannot be built:
+  // the workbook's note on it falls between their warnings.
+  std::string long_purpose = document;
+  long_purpose.replace(long_purpose.find("=СекцияРасчСчет"), 15, "=" + std::string(40000, 'z'));
+  const std::string broken = "СекцияДокумент=П\nКонецДокумента\n";
+  out.emplace_back("a text longer than a cell", head + account + broken + long_purpose + broken + "КонецФайла\n");
   return out;
 }
 

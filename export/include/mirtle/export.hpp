@@ -24,8 +24,9 @@
 
 namespace mirtle {
 
-// Where a writer's bytes go, in order, in blocks of up to a few hundred
-// kilobytes.  May throw to stop the writer.
+// Where a writer's bytes go, in order, in blocks of about 256 KiB, on the
+// thread that reads the statement: a sink that must take a lock (or attach
+// to an interpreter) does so once a block.  May throw to stop the writer.
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
