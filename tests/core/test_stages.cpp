@@ -340,7 +340,7 @@ TEST(Stages, IntervalsComeWithTheirSectionsLines) {
     if (!raw) continue;
     std::vector<std::pair<LineNo, LineNo>> sections;
     for (const RawSection& section : raw->sections)
-      if (section.kind == SectionType::Account) sections.emplace_back(section.start_line, section.end_line);
+      if (section.type == SectionType::Account) sections.emplace_back(section.start_line, section.end_line);
     for (const bool hooked : {false, true}) {
       PlannedHook hook;
       std::vector<Hook*> hooks;
