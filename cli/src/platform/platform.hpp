@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -42,11 +43,19 @@ class File {
  public:
   File() noexcept = default;
   File(std::intptr_t handle, bool owned) noexcept : handle_(handle), owned_(owned) {}
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  File(File&& other) noexcept
+      : handle_(std::exchange(other.handle_, -1)), owned_(std::exchange(other.owned_, false)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, -1);
+      owned_ = std::exchange(other.owned_, false);
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
-  ~File();
+  ~File() { close(); }
 
   static File standard(Stream stream) noexcept;
   // The same file, not owned: valid while this one is open.

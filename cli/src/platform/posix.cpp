@@ -81,20 +81,6 @@ std::vector<std::string> start(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), owned_(std::exchange(other.owned_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    owned_ = std::exchange(other.owned_, false);
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
 File File::standard(Stream stream) noexcept {
   switch (stream) {
     case Stream::input: return File(STDIN_FILENO, false);

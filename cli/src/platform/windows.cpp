@@ -245,20 +245,6 @@ std::vector<std::string> start(int, char**) {
   return arguments;
 }
 
-File::File(File&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), owned_(std::exchange(other.owned_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    owned_ = std::exchange(other.owned_, false);
-  }
-  return *this;
-}
-
-File::~File() { close(); }
-
 File File::standard(Stream stream) noexcept {
   return File(reinterpret_cast<std::intptr_t>(standard_handle(stream)), false);
 }
