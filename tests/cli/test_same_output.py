@@ -90,3 +90,20 @@ def test_same_converted_file(inputs, tmp_path, args):
             assert result.returncode == 0, result.stderr
         assert outputs[0].read_bytes() == outputs[1].read_bytes() != b"old"
         assert sorted(tmp_path.iterdir()) == sorted(outputs)  # no temporary file left
+
+
+FAILURES = [  # (arguments, with {dir} the test's folder and {src} a sound statement; why)
+    (["json", "{dir}/missing.txt"], "a missing input"),
+    (["csv", "{dir}"], "a folder as input"),
+    (["check", "{src}", "{dir}/missing.txt", "{dir}", "-"], "check's report of each"),
+    (["convert", "{src}", "-o", "{dir}/no/such/folder/out.txt"], "OUT in a missing folder"),
+    (["convert", "{src}", "-o", "{dir}"], "OUT a folder"),
+    (["json", "--frobnicate", "{src}"], "bad usage"),
+]
+
+
+@pytest.mark.parametrize("args,why", FAILURES, ids=[f[-1] for f in FAILURES])
+def test_same_failures(write, tmp_path, args, why):
+    src = write(statement(doc()))
+    tested, reference = both([a.format(dir=tmp_path, src=src) for a in args], input=b"")
+    assert tested == reference and tested[0] != 0

@@ -9,6 +9,7 @@ import struct
 import subprocess
 import sys
 import termios
+import threading
 import tty
 
 import pytest
@@ -72,6 +73,30 @@ def test_convert_onto_its_own_input(write, tmp_path):
     result = run("convert", path, "-o", path, "--encoding", "cp1251")
     assert (result.returncode, path.read_bytes()) == (0, expected)
     assert list(tmp_path.iterdir()) == [path]
+
+
+def test_readers_see_the_old_file_or_the_new(generated, tmp_path):
+    """While OUT is replaced again and again, every read finds it whole: never missing, never part written."""
+    out = tmp_path / "out.txt"
+    forms = {n: run("convert", generated, "-o", "-", "--newline", n).stdout for n in ("lf", "crlf")}
+    out.write_bytes(forms["lf"])
+    seen, stop = set(), threading.Event()
+
+    def read():
+        while not stop.is_set():
+            try:
+                seen.add(out.read_bytes())
+            except FileNotFoundError:
+                seen.add(None)
+    reader = threading.Thread(target=read)
+    reader.start()
+    try:
+        for newline in ["crlf", "lf"] * 4:
+            assert run("convert", generated, "-o", out, "--newline", newline).returncode == 0
+    finally:
+        stop.set()
+        reader.join()
+    assert seen <= set(forms.values()) and len(seen) == 2
 
 
 def test_a_read_only_out_is_left_as_it_was(write, tmp_path):

@@ -1,5 +1,5 @@
 // The tool on Windows: wide-character file APIs under UTF-8 paths, file
-// mappings, WriteConsoleW for a console, ReplaceFileW for convert's output.
+// mappings, WriteConsoleW for a console, MoveFileExW for convert's output.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -182,6 +182,24 @@ std::string name_beside(const std::string& target, std::uint64_t& state) {
   constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int i = 0; i < 6; ++i, z /= kLetters.size()) name += kLetters[z % kLetters.size()];
   return name;
+}
+
+// One rename that replaces what is there: readers see the old file or the
+// new one, never none.  (ReplaceFileW, which also keeps the old file's
+// access rights, moves the old file away first: wine's left the name empty
+// for a moment while two writers replaced one file.)
+bool move_into_place(const std::wstring& from, const std::wstring& to) noexcept {
+  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// Errors that a file held open for a moment by another process gives.
+bool is_transient(Error error) noexcept {
+  switch (static_cast<DWORD>(error.code)) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return true;
+    default: return false;
+  }
 }
 
 }  // namespace
@@ -388,48 +406,32 @@ TemporaryFile::~TemporaryFile() {
   if (created_ && !committed_) ::DeleteFileW(widen(path_).c_str());
 }
 
-namespace {
-
-constexpr int kReplaceAttempts = 50;
-constexpr DWORD kReplacePauseMs = 20;
-
-// ReplaceFileW keeps the replaced file's attributes and access rights, as a
-// replaced file keeps its mode on Linux; a new file is moved in place.
-bool replace_or_move(const std::wstring& from, const std::wstring& to) noexcept {
-  if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
-    return ::ReplaceFileW(to.c_str(), from.c_str(), nullptr,
-                          REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr) != 0;
-  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-// Failures that another process's hold on the target explains.
-bool is_transient(DWORD error) noexcept {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
-         error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_FILE_NOT_FOUND;
-}
-
-}  // namespace
-
 Error TemporaryFile::commit() noexcept {
   if (!::FlushFileBuffers(handle_of(file_))) return last_error();
   if (Error e = file_.close()) return e;
-  // Full names with backslashes: ReplaceFileW makes its own temporary file
-  // in the folder it finds before the last backslash.
   std::wstring from, to;
   try {
-    from = full_path(widen(path_));
-    to = full_path(widen(target_));
+    from = widen(path_);
+    to = widen(target_);
   } catch (...) {
     return Error{ERROR_NOT_ENOUGH_MEMORY};
   }
-  if (from.empty() || to.empty()) return last_error();
-  // Another process may hold the target a moment (another convert to the
-  // same file, a scanner): the replacement is tried again for a second.
-  for (int attempt = 0;; ++attempt) {
-    if (replace_or_move(from, to)) break;
-    const DWORD error = ::GetLastError();
-    if (attempt == kReplaceAttempts || !is_transient(error)) return Error{static_cast<int>(error)};
-    ::Sleep(kReplacePauseMs);
+  // A read-only file is refused at once, as Windows' own tools refuse it;
+  // a hidden or system file stays one, as a replaced file keeps its mode.
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return Error{ERROR_ACCESS_DENIED};
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if ((attributes & kKept) != 0 && !::SetFileAttributesW(from.c_str(), attributes & kKept)) return last_error();
+  }
+  // Another writer replacing the same file holds it for a moment, which
+  // Windows reports as a refusal where Linux's rename never waits: try
+  // again for about two seconds before giving up.
+  for (DWORD pause = 1;; pause *= 2) {
+    if (move_into_place(from, to)) break;
+    const Error error = last_error();
+    if (!is_transient(error) || pause > 1024) return error;
+    ::Sleep(pause);
   }
   committed_ = true;
   return {};
