@@ -71,11 +71,19 @@ def test_to_json_is_compact_json_of_to_dict(statement_bytes):
 
 
 def cli_binary():
+    """A built tool that runs here: one built on the host may need libraries this interpreter's system lacks."""
     for candidate in (os.environ.get("MIRTLE_CLI"), shutil.which("mirtle"),
                       *(str(p) for p in sorted(REPO.glob("build/*/cli/mirtle")))):
-        if candidate and os.access(candidate, os.X_OK):
+        if candidate and os.access(candidate, os.X_OK) and _starts(candidate):
             return candidate
     return None
+
+
+def _starts(tool):
+    try:
+        return subprocess.run([tool, "--version"], capture_output=True, timeout=60).returncode == 0
+    except OSError:
+        return False
 
 
 @pytest.mark.skipif(cli_binary() is None, reason="the mirtle command-line tool is not built")
