@@ -8,6 +8,7 @@
 
 #include "args.hpp"
 #include "errors.hpp"
+#include "export.hpp"
 #include "parse.hpp"
 #include "py.hpp"
 #include "sections.hpp"
@@ -86,6 +87,18 @@ PyMethodDef methods[] = {
     {"tables", fastcall<tables>(), kFastcall,
      "tables($module, /, statement, hooks=None)\n--\n\n"
      "(documents, intervals) as ArrowData from one parse."},
+    {"to_json", fastcall<to_json>(), kFastcall,
+     "to_json($module, statement, /)\n--\n\n"
+     "A mirtle_py.Statement as compact JSON text, as `mirtle json` prints it without its final line feed."},
+    {"export_csv", fastcall<export_csv>(), kFastcall,
+     "export_csv($module, source, write, intervals, excel, /)\n--\n\n"
+     "CSV of a mirtle_py.Statement or of a statement's bytes, given to write(block) or returned (write None)."},
+    {"export_xlsx", fastcall<export_xlsx>(), kFastcall,
+     "export_xlsx($module, source, write, attribute_names, /)\n--\n\n"
+     "An XLSX workbook of a mirtle_py.Statement or of a statement's bytes, given to write(block) or returned."},
+    {"balances", fastcall<balances>(), kFastcall,
+     "balances($module, source, /)\n--\n\n"
+     "The balance checks of a mirtle_py.Statement or of a statement's bytes: a tuple per interval."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,6 +10,7 @@
 #include "mirtle/writer.hpp"
 #include "results.hpp"
 #include "sections.hpp"
+#include "statement_from.hpp"
 
 namespace mirtle_native {
 namespace {
@@ -19,14 +20,6 @@ using mirtle_py::Ref;
 constinit mirtle_py::OnceSlot write_error_slot;
 
 // --- arguments ----------------------------------------------------------------
-
-bool text_of(PyObject* obj, const char* what, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) {
-    PyErr_Format(PyExc_TypeError, "%s must be str, not %T", what, obj);
-    return false;
-  }
-  return mirtle_py::str_utf8(obj, out);
-}
 
 // encoding ("cp1251" or "utf-8"), newline ("\r\n" or "\n") and the flag,
 // as the Python layer passes them (already checked there).
@@ -89,86 +82,6 @@ PyObject* written_bytes(Write write) {
   });
   if (refused) return raise_write_error(*refused);
   return PyBytes_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
-}
-
-// --- records from a mirtle_py.Statement ---------------------------------------------
-
-// The items of a sequence as a new tuple: strong references, so the walk is
-// safe while other threads change a list.  A str or bytes is refused.
-PyObject* items_of(PyObject* seq, const char* what) {
-  if (PyUnicode_Check(seq) || PyBytes_Check(seq) || !PySequence_Check(seq)) {
-    PyErr_Format(PyExc_TypeError, "%s must be a sequence, not %T", what, seq);
-    return nullptr;
-  }
-  return PySequence_Tuple(seq);
-}
-
-// The (key, value) items of a dict, as a list holding strong references: safe
-// to walk while other threads may change the dict.
-PyObject* dict_items(PyObject* dict, const char* what) {
-  if (!PyDict_Check(dict)) {
-    PyErr_Format(PyExc_TypeError, "%s must be a dict, not %T", what, dict);
-    return nullptr;
-  }
-  return PyDict_Items(dict);
-}
-
-bool header_from(PyObject* dict, mirtle::AttributeMap& header) {
-  Ref items = Ref::steal(dict_items(dict, "statement.header"));
-  if (!items) return false;
-  std::string_view k, v;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
-    PyObject* item = PyList_GET_ITEM(items.get(), i);  // borrowed (key, value)
-    if (!text_of(PyTuple_GET_ITEM(item, 0), "a header key", k) ||
-        !text_of(PyTuple_GET_ITEM(item, 1), "a header value", v))
-      return false;
-    header.set(k, v);
-  }
-  return true;
-}
-
-bool accounts_from(PyObject* dict, std::vector<mirtle::Account>& accounts) {
-  PyTypeObject* account_class = mirtle_py::account_type();
-  if (account_class == nullptr) return false;
-  Ref items = Ref::steal(dict_items(dict, "statement.accounts"));
-  if (!items) return false;
-  accounts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(items.get())));
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
-    PyObject* value = PyTuple_GET_ITEM(PyList_GET_ITEM(items.get(), i), 1);  // borrowed
-    if (Py_TYPE(value) != account_class) {
-      PyErr_Format(PyExc_TypeError, "statement.accounts values must be mirtle_py.Account, not %T", value);
-      return false;
-    }
-    accounts.push_back(mirtle_py::account_record(value));
-  }
-  return true;
-}
-
-bool documents_from(PyObject* list, std::vector<mirtle::Document>& documents) {
-  PyTypeObject* document_class = mirtle_py::document_type();
-  if (document_class == nullptr) return false;
-  Ref items = Ref::steal(items_of(list, "statement.documents"));
-  if (!items) return false;
-  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
-  documents.reserve(static_cast<std::size_t>(count));
-  for (Py_ssize_t i = 0; i < count; ++i) {
-    PyObject* item = PyTuple_GET_ITEM(items.get(), i);  // borrowed
-    if (Py_TYPE(item) != document_class) {
-      PyErr_Format(PyExc_TypeError, "statement.documents[%zd] must be a mirtle_py.Document, not %T", i, item);
-      return false;
-    }
-    documents.push_back(mirtle_py::document_record(item));
-  }
-  return true;
-}
-
-bool statement_from(PyObject* obj, mirtle::Statement& statement) {
-  Ref header = Ref::steal(PyObject_GetAttrString(obj, "header"));
-  if (!header || !header_from(header.get(), statement.header)) return false;
-  Ref accounts = Ref::steal(PyObject_GetAttrString(obj, "accounts"));
-  if (!accounts || !accounts_from(accounts.get(), statement.accounts)) return false;
-  Ref documents = Ref::steal(PyObject_GetAttrString(obj, "documents"));
-  return documents && documents_from(documents.get(), statement.documents);
 }
 
 // --- the lossless stream from Python data --------------------------------------------

@@ -2,9 +2,10 @@
 
 Built on mirtle_py, which it leaves as it is: ``read`` parses from a path, a
 file or a buffer; ``to_decimal``/``to_date`` give typed values; ``to_dict``
-and ``to_json`` give the statement as plain data; ``sections`` gives every
-line as written, keys the records drop included; ``write`` and
-``write_documents`` produce statement files.  ``documents_table`` and
+and ``to_json`` give the statement as plain data; ``to_csv`` and ``to_xlsx``
+write it as the command-line tool does, and ``balances`` checks its
+balances; ``sections`` gives every line as written, keys the records drop
+included; ``write`` and ``write_documents`` produce statement files.  ``documents_table`` and
 ``intervals_table`` give pyarrow tables, and ``tables`` both from one parse
 (``mirtle.tables`` is their module, which called runs its ``tables``);
 ``mirtle.dask.read_documents`` gives a Dask data frame of many statements;
@@ -52,7 +53,8 @@ if _TYPE_CHECKING:
 else:
     _native = _load_native()
 
-from ._dict import to_dict, to_json  # noqa: E402
+from ._dict import to_dict  # noqa: E402
+from ._export import Balance, balances, to_csv, to_json, to_xlsx  # noqa: E402
 from ._read import Hook, read  # noqa: E402
 from ._sections import Section, Sections, sections  # noqa: E402
 from ._source import Source, read_source  # noqa: E402
@@ -68,8 +70,9 @@ if _TYPE_CHECKING:
     tables: _TablesModule
 
 __all__ = [
-    "DOCUMENT_KEYS", "Hook", "PAYMENT_ORDER", "Section", "Sections", "Source", "WriteError", "read", "read_source", "sections",
-    "to_date", "to_decimal", "to_dict", "to_json", "write", "write_documents",
+    "Balance", "DOCUMENT_KEYS", "Hook", "PAYMENT_ORDER", "Section", "Sections", "Source", "WriteError", "balances", "read",
+    "read_source", "sections", "to_csv", "to_date", "to_decimal", "to_dict", "to_json", "to_xlsx", "write",
+    "write_documents",
     "documents_table", "intervals_table", "tables",
 ]
 

@@ -1,8 +1,7 @@
-"""A statement as plain data: the dict and JSON forms shared with the command-line tool."""
+"""A statement as plain data, in the form of the command-line tool's JSON."""
 
 from __future__ import annotations
 
-import json
 from operator import attrgetter
 from typing import Any
 
@@ -11,7 +10,7 @@ import mirtle_py
 from . import _native
 from ._values import to_date, to_decimal
 
-__all__ = ["DOCUMENT_FIELDS", "INTERVAL_FIELDS", "to_dict", "to_json"]
+__all__ = ["DOCUMENT_FIELDS", "INTERVAL_FIELDS", "to_dict"]
 
 #: The attributes of mirtle_py.Document, in the class's own order.
 DOCUMENT_FIELDS: tuple[str, ...] = tuple(
@@ -68,7 +67,3 @@ def to_dict(statement: mirtle_py.Statement, typed: bool = False) -> dict[str, An
         "warnings": [{"lineno": lineno, "message": message} for lineno, message in statement.warnings],
     }
 
-
-def to_json(statement: mirtle_py.Statement) -> str:
-    """Return the statement as compact JSON text, exactly as ``mirtle json`` prints it (without its final line feed)."""
-    return json.dumps(to_dict(statement), ensure_ascii=False, separators=(",", ":"))

@@ -2,12 +2,11 @@
 the balance checks of `check --balances`, `show` and the workbook against
 a computation of the test's own."""
 
-import datetime as dt
+import io
 import json
 import re
 import subprocess
 import sys
-from decimal import Decimal
 
 import pytest
 
@@ -16,15 +15,10 @@ from conftest import SRC, account, doc, run, statement
 mirtle_py = pytest.importorskip("mirtle_py")
 openpyxl = pytest.importorskip("openpyxl")
 
-from test_module_agreement import DOCUMENT_ATTRS  # noqa: E402
+sys.path.insert(0, str(SRC / "tests/support"))
+from export_model import check_accounts_sheet, check_documents_sheet, expected_balances  # noqa: E402
 
 SAMPLES = sorted((SRC / "examples").glob("*.txt")) + sorted((SRC / "tests/core/data").glob("*.txt"))
-DATES = {"doc_date", "outcome_date", "income_date"}
-ACCOUNT_HEADERS = ["РасчСчет", "ДатаНачала", "ДатаКонца", "Строка", "НачальныйОстаток", "ВсегоПоступило",
-                   "ВсегоСписано", "КонечныйОстаток", "arithmetic_ok", "continuity_ok", "documents_income",
-                   "documents_expense", "income_difference", "expense_difference"]
-ACCOUNT_NAMES = ["account", "date_start", "date_end", "lineno", "opening", "income", "expense", "closing",
-                 *ACCOUNT_HEADERS[8:]]
 
 
 @pytest.fixture(scope="session")
@@ -47,130 +41,14 @@ def raw_of(path):
     return json.loads(run("json", "--raw", path).stdout)
 
 
+def raw_sections(path):
+    return [(s["kind"], s["start_line"], s["attributes"]) for s in raw_of(path)["sections"]]
+
+
 def document_lines(path, stmt):
     """The closing line of each built document: every document section's, less those of warnings."""
     warned = {line for line, _ in stmt.warnings}
     return [s["end_line"] for s in raw_of(path)["sections"] if s["kind"] == "document" and s["end_line"] not in warned]
-
-
-def statement_date(iso):
-    """An ISO date as the statement writes it, dd.mm.yyyy."""
-    year, month, day = iso.rsplit("-", 2)
-    return f"{day}.{month}.{year}"
-
-
-def check_date(cell, iso):
-    """A date within Excel's calendar is a date cell shown dd.mm.yyyy; any other stays text."""
-    if iso is None:
-        assert cell.value is None
-        return
-    year = int(iso.rsplit("-", 2)[0])
-    if 1900 <= year <= 9999:
-        assert cell.value == dt.datetime.combine(dt.date.fromisoformat(iso), dt.time())
-        assert cell.number_format == "dd.mm.yyyy"
-    else:
-        assert cell.value == statement_date(iso)
-
-
-def check_amount(cell, text):
-    """A number that gives back the amount at its scale, shown with its scale and grouped thousands; else the
-    amount's text, and then only where no double gives it back exactly as the file stores numbers."""
-    if text is None:
-        assert cell.value is None
-        return
-    scale = len(text.partition(".")[2])
-    if isinstance(cell.value, str):
-        assert cell.value == text
-        value = float(text)
-        assert f"{value:.{scale}f}" != text or float(f"{value:.16G}") != value
-    else:
-        assert isinstance(cell.value, (int, float)) and not isinstance(cell.value, bool)
-        assert f"{cell.value:.{scale}f}" == text
-        assert cell.number_format == "#,##0" + ("." + "0" * scale if scale else "")
-
-
-def check_documents_sheet(ws, stmt, lines, names):
-    rows = list(ws.iter_rows())
-    keys = [c.value for c in rows[0]]
-    # The file's keys are checked by test_xlsx_headers_are_the_file_keys.
-    assert keys == (DOCUMENT_ATTRS + ["lineno"] if names else keys[:53] + ["Строка"])
-    assert len(rows) == len(stmt.documents) + 1
-    assert ws.freeze_panes == "A2" and ws.auto_filter.ref == f"A1:BB{len(rows)}"
-    for row, document, line in zip(rows[1:], stmt.documents, lines):
-        for cell, attr in zip(row, DOCUMENT_ATTRS):
-            value = getattr(document, attr)
-            if attr in DATES:
-                check_date(cell, value)
-            elif attr == "amount":
-                check_amount(cell, value)
-            else:  # an empty text leaves the cell empty, as an absent one does
-                assert cell.value == (value or None)
-        assert row[53].value == line
-
-
-# --- the balance checks, computed here ------------------------------------------------------------------------
-
-def next_day(iso):
-    return (dt.date.fromisoformat(iso) + dt.timedelta(days=1)).isoformat()
-
-
-def expected_balances(path, stmt):
-    """One row per interval in the module's account order: the checks made with Decimal, lines from the raw
-    sections (a repeated interval named by its first section)."""
-    first_line = {}
-    for s in raw_of(path)["sections"]:
-        if s["kind"] == "account":
-            values = {k: v for _, k, v in s["attributes"]}
-            key = (values.get("РасчСчет"), values.get("ДатаНачала"), values.get("ДатаКонца") or None,
-                   *(Decimal(values[k].replace(" ", "")) if values.get(k) else None
-                     for k in ("НачальныйОстаток", "ВсегоПоступило", "ВсегоСписано", "КонечныйОстаток")))
-            first_line.setdefault(key, s["start_line"])
-    rows = []
-    for number, acct in stmt.accounts.items():
-        previous = None
-        for i in acct.intervals:
-            amounts = [Decimal(x) if x is not None else None
-                       for x in (i.start_amount, i.total_income, i.total_expense, i.end_amount)]
-            opening, income, expense, closing = amounts
-            key = (number, statement_date(i.date_start), statement_date(i.date_end) if i.date_end else None, *amounts)
-            within = (lambda d, i=i: d is not None and i.date_start <= d and (i.date_end is None or d <= i.date_end))
-            credited = sum((Decimal(d.amount) for d in stmt.documents
-                            if d.payee_account == number and within(d.income_date)), Decimal(0))
-            debited = sum((Decimal(d.amount) for d in stmt.documents
-                           if d.counterparty_account == number and within(d.outcome_date)), Decimal(0))
-            touches = previous is not None and previous.date_end and next_day(previous.date_end) == i.date_start \
-                and previous.end_amount is not None
-            rows.append({
-                "account": number, "date_start": i.date_start, "date_end": i.date_end,
-                "lineno": first_line[key],
-                "arithmetic_ok": None if None in amounts else opening + income - expense == closing,
-                "continuity_ok": Decimal(previous.end_amount) == opening if touches else None,
-                "documents_income": credited, "documents_expense": debited,
-                "income_difference": None if income is None else income - credited,
-                "expense_difference": None if expense is None else expense - debited,
-                "amounts": amounts})
-            previous = i
-    return rows
-
-
-def check_accounts_sheet(ws, expected, names):
-    rows = list(ws.iter_rows())
-    assert [c.value for c in rows[0]] == (ACCOUNT_NAMES if names else ACCOUNT_HEADERS)
-    assert len(rows) == len(expected) + 1 and ws.freeze_panes == "A2"
-    for row, e in zip(rows[1:], expected):
-        assert row[0].value == e["account"]
-        check_date(row[1], e["date_start"])
-        check_date(row[2], e["date_end"])
-        assert row[3].value == e["lineno"]
-        for cell, amount in zip(row[4:8], e["amounts"]):
-            assert (cell.value is None) == (amount is None)
-            if amount is not None:
-                assert Decimal(str(cell.value)) == amount
-        assert (row[8].value, row[9].value) == (e["arithmetic_ok"], e["continuity_ok"])
-        for cell, key in zip(row[10:14], ["documents_income", "documents_expense", "income_difference",
-                                          "expense_difference"]):
-            assert (None if cell.value is None else Decimal(str(cell.value))) == e[key]
-    assert len(ws._charts) == (1 if expected else 0)
 
 
 @pytest.mark.parametrize("names", [False, True], ids=["keys", "names"])
@@ -181,7 +59,7 @@ def test_xlsx_holds_the_module_values(tmp_path, generated, generated_utf8, path,
     out, wb = xlsx(path, tmp_path, *(["--names"] if names else []))
     assert wb.sheetnames == ["Documents", "Accounts", "Header", "Warnings"]
     check_documents_sheet(wb["Documents"], stmt, document_lines(path, stmt), names)
-    check_accounts_sheet(wb["Accounts"], expected_balances(path, stmt), names)
+    check_accounts_sheet(wb["Accounts"], expected_balances(stmt, raw_sections(path)), names)
     header = list(wb["Header"].iter_rows(values_only=True))
     assert header[1:] == [(k, v or None) for k, v in stmt.header.items()]
     warnings = list(wb["Warnings"].iter_rows(values_only=True))
@@ -343,7 +221,7 @@ def test_check_balances_agrees_with_the_tests_sums(tmp_path, generated, path):
     """check names each interval the sums made here find wrong, at its line, with its severity."""
     path = generated if path == "generated" else path
     stmt = mirtle_py.parse(path.read_bytes())
-    expected = expected_balances(path, stmt)
+    expected = expected_balances(stmt, raw_sections(path))
     out = run("check", "--balances", path).stdout.decode().splitlines()
     marked = []
     for e in expected:
@@ -352,3 +230,24 @@ def test_check_balances_agrees_with_the_tests_sums(tmp_path, generated, path):
         marked += [(e["lineno"], "warning")] * sum(bool(e[k]) for k in ("income_difference", "expense_difference"))
     reported = [(int(line.split(":")[1]), line.split(": ")[1]) for line in out if "account" in line]
     assert sorted(reported) == sorted(marked)
+
+
+# --- the tool and the toolkit: one writer each ----------------------------------------------------------------
+
+CSV_FLAGS = [[], ["--excel"], ["--accounts"], ["--accounts", "--excel"]]
+
+
+@pytest.mark.parametrize("path", SAMPLES + ["generated", "generated_utf8"], ids=lambda p: getattr(p, "name", p))
+def test_the_toolkit_writes_what_the_tool_writes(tmp_path, generated, generated_utf8, path):
+    mirtle = pytest.importorskip("mirtle")
+    path = {"generated": generated, "generated_utf8": generated_utf8}.get(path, path)
+    stmt = mirtle.read(path)
+    assert run("json", path).stdout == (mirtle.to_json(stmt) + "\n").encode()
+    for flags in CSV_FLAGS:
+        options = {"accounts": "--accounts" in flags, "excel": "--excel" in flags}
+        assert run("csv", *flags, path).stdout == mirtle.to_csv(path, **options) == mirtle.to_csv(stmt, **options)
+    # Both build the workbook with libxlsxwriter, perhaps not the same version: compared cell by cell.
+    _, from_tool = xlsx(path, tmp_path)
+    from_toolkit = openpyxl.load_workbook(io.BytesIO(mirtle.to_xlsx(path)))
+    for sheet in from_tool.sheetnames:
+        assert list(from_tool[sheet].values) == list(from_toolkit[sheet].values), sheet

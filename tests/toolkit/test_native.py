@@ -327,6 +327,12 @@ def statement_picture(stmt):
     return repr(stmt), repr(stmt.header), repr(stmt.accounts), repr(stmt.documents)
 
 
+def collected(export):
+    blocks = []
+    export(blocks.append)
+    return blocks
+
+
 # No comprehensions here: one whose append fails trips an assertion of the debug interpreter itself.
 NATIVE_CALLS = {
     "parse": lambda: statement_picture(_native.parse(bytearray(TEXT), [mark_payee])),
@@ -336,6 +342,12 @@ NATIVE_CALLS = {
     "tables": lambda: list(map(attrgetter("num_rows"), _native.tables(bytearray(TEXT), [mark_payee]))),
     "tables-refused": lambda: refusal(TypeError, lambda: _native.tables(NON_CONTIGUOUS)),
     "document_error": lambda: repr(_native.document_error(7, "ё")),
+    "to_json": lambda: _native.to_json(_native.parse(TEXT)),
+    "export_csv": lambda: _native.export_csv(bytearray(TEXT), None, False, True),
+    "export_csv-write": lambda: collected(lambda write: _native.export_csv(_native.parse(TEXT), write, True, False)),
+    "export_csv-error": lambda: refusal(mirtle_py.UnfinishedError, lambda: _native.export_csv(BROKEN, None, 0, 0)),
+    "balances": lambda: _native.balances(TEXT),
+    "balances-statement": lambda: _native.balances(_native.parse(TEXT)),
     "binding-error": lambda: refusal(TypeError, lambda: _native.document_error(1)),
 }
 

@@ -18,7 +18,7 @@ def python_blocks(heading):
 
 def test_the_tour_runs(tmp_path, monkeypatch, capsys):
     blocks = python_blocks(HEADING)
-    assert len(blocks) == 5  # read, typed values, JSON, extra keys, writing
+    assert len(blocks) == 6  # read, typed values, JSON, exports, extra keys, writing
     shutil.copy(REPO / "examples" / "statement_utf8.txt", tmp_path / "statement.txt")
     monkeypatch.chdir(tmp_path)
     namespace: dict = {}
@@ -27,6 +27,8 @@ def test_the_tour_runs(tmp_path, monkeypatch, capsys):
     out = capsys.readouterr().out
     assert out.startswith('Statement(encoding="utf-8", documents=[...')
     assert "СрокАкцепта" in out  # the bank's own keys were found
+    assert "40702810395201156281 2024-03-16 25 True True 0.00" in out
+    assert (tmp_path / "statement.xlsx").read_bytes().startswith(b"PK")
 
 
 TABLES_HEADING = "## Tables: pyarrow, pandas and Dask"
