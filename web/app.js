@@ -268,9 +268,7 @@ function renderWarnings() {
   const warnings = page.summary.warnings;
   if (!warnings.length) list.append(element("li", {}, t("no_warnings")));
   for (const w of warnings) {
-    // [line, message] as the statement's JSON gives them.
-    const [line, message] = Array.isArray(w) ? w : [w.line, w.message];
-    list.append(element("li", { "data-line": line }, element("strong", {}, t("line", { line })), " ", message));
+    list.append(element("li", { "data-line": w.lineno }, element("strong", {}, t("line", { line: w.lineno })), " ", w.message));
   }
 }
 
@@ -317,7 +315,7 @@ function renderRows() {
       ...COLUMNS.map((c) => {
         const value = c.key === "direction" ? t(r.direction === "in" ? "incoming" : r.direction === "out" ? "outgoing" : r.direction) : r[c.key];
         return element("td", {
-          className: [c.num ? "num" : "", c.narrow ? "hide-narrow" : "", c.key === "purpose" ? "purpose" : "",
+          className: [c.num ? "num" : "", c.narrow ? "hide-narrow" : "", c.key === "purpose" ? "purpose" : "", c.key === "counterparty" || c.key === "payee" ? "name" : "",
             c.key === "direction" ? "dir-" + r.direction : ""].join(" ").trim() || null,
           "data-key": c.key,
         }, value ?? "");
