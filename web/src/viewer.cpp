@@ -96,6 +96,9 @@ void put_balances(std::string& out, const std::vector<mirtle::BalanceRow>& rows)
     put(out, "continuity_ok", row.continuity_ok);
     put(out, "documents_income", row.documents_income);
     put(out, "documents_expense", row.documents_expense);
+    put(out, "income_difference", row.income_difference);
+    put(out, "expense_difference", row.expense_difference);
+    put(out, "documents_differ", std::optional(row.documents_differ()));
     out += '}';
   }
   out += ']';
