@@ -16,6 +16,7 @@ const TEXTS = {
     accounts: "Счета", no_accounts: "В выписке нет разделов счетов.",
     interval: "Период", opening: "Начальный остаток", income: "Поступило", expense: "Списано", closing: "Конечный остаток",
     arithmetic: "Остаток сходится", continuity: "Стыкуется с прошлым", source_line: "Строка",
+    by_documents: "По документам", documents_differ: "поступило {income}, списано {expense}",
     check_ok: "да", check_bad: "нет, ожидалось {expected}", continuity_bad: "нет, было {previous}", not_checked: "—",
     chart: "Остатки по счёту {account}",
     documents: "Документы", search: "Поиск", from: "С даты", to: "По дату", direction: "Направление",
@@ -42,6 +43,7 @@ const TEXTS = {
     accounts: "Accounts", no_accounts: "The statement has no account sections.",
     interval: "Period", opening: "Opening balance", income: "Income", expense: "Expense", closing: "Closing balance",
     arithmetic: "Adds up", continuity: "Follows the previous", source_line: "Line",
+    by_documents: "By the documents", documents_differ: "income {income}, expense {expense}",
     check_ok: "yes", check_bad: "no, expected {expected}", continuity_bad: "no, was {previous}", not_checked: "—",
     chart: "Balances of account {account}",
     documents: "Documents", search: "Search", from: "From", to: "To", direction: "Direction",
@@ -135,8 +137,8 @@ async function openFile(file) {
   setStatus(t("reading", { name: file.name }), "reading");
   $("failure").hidden = true;
   $("result").hidden = true;
-  const buffer = await file.arrayBuffer();
-  const answer = await ask({ type: "open", buffer, name: file.name }, [buffer]);
+  // The worker reads the file itself: the page's thread copies nothing.
+  const answer = await ask({ type: "open", file, name: file.name });
   page.summary = answer.summary || null;
   page.error = answer.error ? answer : null;
   page.offset = 0;
@@ -201,7 +203,7 @@ function renderAccounts() {
   if (!numbers.length) list.append(element("p", {}, t("no_accounts")));
   for (const number of numbers) {
     const rows = page.summary.balances.filter((r) => r.account === number);
-    const head = element("tr", {}, ...["interval", "opening", "income", "expense", "closing", "arithmetic", "continuity", "source_line"]
+    const head = element("tr", {}, ...["interval", "opening", "income", "expense", "closing", "arithmetic", "continuity", "by_documents", "source_line"]
       .map((key, i) => element("th", { className: i >= 1 && i <= 4 ? "num" : null, scope: "col" }, t(key))));
     const body = rows.map((r) =>
       element("tr", { "data-line": r.line },
@@ -212,12 +214,25 @@ function renderAccounts() {
         element("td", { className: "num" }, r.closing ?? "—"),
         element("td", { "data-check": "arithmetic" }, check(r.arithmetic_ok, t("check_bad", { expected: r.expected_closing }))),
         element("td", { "data-check": "continuity" }, check(r.continuity_ok, t("continuity_bad", { previous: r.previous_closing }))),
+        element("td", { "data-check": "documents" }, byDocuments(r)),
         element("td", { className: "num" }, r.line ?? "")));
     list.append(element("div", { className: "account", "data-account": number },
       element("h3", {}, number),
       element("div", { className: "table-wrap" }, element("table", {}, element("thead", {}, head), element("tbody", {}, ...body))),
       chart(number, rows)));
   }
+}
+
+// The statement's own documents against the period's totals: a warning,
+// not an error, since a statement may hold only some of the documents.
+function byDocuments(r) {
+  const differs = (d) => d !== null && !/^-?0*\.?0*$/.test(d);
+  if (!differs(r.income_difference) && !differs(r.expense_difference)) {
+    return r.documents_income === null ? t("not_checked") : element("span", { className: "ok" }, "✓ " + t("check_ok"));
+  }
+  return element("span", { className: "warn" }, "⚠ " + t("documents_differ", {
+    income: r.documents_income ?? "—", expense: r.documents_expense ?? "—",
+  }));
 }
 
 // A step line of the balance over time: each period from its opening to

@@ -179,15 +179,16 @@ function view(s, message) {
 // --- messages ----------------------------------------------------------------
 
 const handlers = {
-  open(message) {
+  async open(message) {
     const started = performance.now();
-    const opened = reader.open(message.buffer);
+    const buffer = await message.file.arrayBuffer();
+    const opened = reader.open(buffer);
     if (opened.error) {
       state = null;
       return { error: opened.error, name: message.name };
     }
     state = prepare(opened);
-    return { summary: summary(state, message.name, message.buffer.byteLength, performance.now() - started) };
+    return { summary: summary(state, message.name, buffer.byteLength, performance.now() - started) };
   },
   view(message) {
     return view(state, message);
@@ -207,7 +208,7 @@ self.onmessage = async (event) => {
   await ready;
   let answer;
   try {
-    answer = handlers[message.type](message);
+    answer = await handlers[message.type](message);
   } catch (e) {
     answer = { error: { kind: "Internal", message: String(e && e.message ? e.message : e), line: null } };
   }
