@@ -42,7 +42,7 @@ const TEXTS = {
     encoding: "Encoding", created: "Created", documents_count: "Documents", warnings_count: "Warnings",
     accounts: "Accounts", no_accounts: "The statement has no account sections.",
     interval: "Period", opening: "Opening balance", income: "Income", expense: "Expense", closing: "Closing balance",
-    arithmetic: "Adds up", continuity: "Follows the previous", source_line: "Line",
+    arithmetic: "Adds up", continuity: "Follows on", source_line: "Line",
     by_documents: "By the documents", documents_differ: "income {income}, expense {expense}",
     check_ok: "yes", check_bad: "no, expected {expected}", continuity_bad: "no, was {previous}", not_checked: "—",
     chart: "Balances of account {account}",
@@ -168,6 +168,7 @@ function renderFailure() {
 
 function renderStatement() {
   $("result").hidden = false;
+  $("drop").classList.add("compact");
   renderSummary();
   renderAccounts();
   renderWarnings();
@@ -244,7 +245,7 @@ function chart(number, rows) {
     if (r.closing !== null) points.push([Date.parse(r.date_end ?? r.date_start) + 86400000, Number(r.closing)]);
   }
   if (points.length < 2) return null;
-  const W = 600, H = 170, left = 90, right = 10, top = 10, bottom = 28;
+  const W = 420, H = 150, left = 84, right = 12, top = 10, bottom = 26;
   const xs = points.map((p) => p[0]), ys = points.map((p) => p[1]);
   const x0 = Math.min(...xs), x1 = Math.max(...xs);
   let y0 = Math.min(0, ...ys), y1 = Math.max(...ys);

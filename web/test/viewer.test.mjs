@@ -455,6 +455,12 @@ describe("the page itself", () => {
     await page.evaluate(() => window.scrollTo(0, 0));
     await page.screenshot({ path: join(shots, "page.png") });
     await page.close();
+    // The one in the README: the English page with the UTF-8 sample.
+    const english = (await openPage({ language: "en", width: 1000 })).page;
+    await english.setViewport({ width: 1000, height: 1100 });
+    await load(english, join(root, "examples/statement_utf8.txt"));
+    await english.screenshot({ path: join(shots, "readme.png") });
+    await english.close();
   });
 });
 
