@@ -137,3 +137,9 @@ describe("the reader against the tool", () => {
     });
   }
 });
+
+test("a read asked for two threads falls back to one here, with the same result", () => {
+  const run = spawnSync(process.execPath, [join(root, "build/wasm/web/mirtle_wasm_two_parts.js")]);
+  assert.equal(run.status, 0, run.stderr.toString());
+  assert.equal(run.stdout.toString(), "sound same\ndamaged same\n");
+});
