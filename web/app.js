@@ -160,6 +160,7 @@ function renderFailure() {
   $("failure-where").textContent = error.line ? `${name}: ${t("line", { line: error.line })}` : `${name}:`;
   $("failure-message").textContent = error.message;
   $("failure-line").textContent = error.text ?? "";
+  $("failure-line").dataset.line = error.line ?? "";
   $("failure-line").hidden = !error.line;
   $("failure").dataset.line = error.line ?? "";
 }

@@ -420,6 +420,23 @@ describe("the page itself", () => {
     }
   });
 
+  test("a file dropped on the page opens as one picked", async () => {
+    const bytes = [...readFileSync(join(root, "examples/statement_cp1251.txt"))];
+    const { page } = await openPage();
+    await page.evaluate((content) => {
+      const file = new File([new Uint8Array(content)], "dropped.txt");
+      const transfer = new DataTransfer();
+      transfer.items.add(file);
+      document.getElementById("drop").dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, bytes);
+    await settled(page);
+    assert.equal(await page.$eval('[data-fact="file"]', (d) => d.textContent), "dropped.txt");
+    assert.equal(await page.$eval('[data-fact="encoding"]', (d) => d.textContent), "cp1251");
+    assert.equal(await page.$eval('[data-fact="documents_count"]', (d) => d.textContent),
+      String(cliJson(join(root, "examples/statement_cp1251.txt")).value.documents.length));
+    await page.close();
+  });
+
   test("from a static server, at a phone's width: no request outside the site", async () => {
     const server = createServer((req, res) => {
       const path = join(site, decodeURIComponent(new URL(req.url, "http://x").pathname));
