@@ -32,6 +32,7 @@ class MirtleReader {
     this.core.HEAPU8.set(bytes, at);
     const ok = this.core._viewer_open(this.viewer);
     const text = this.outputText();
+    this.core._viewer_release(this.viewer);
     if (!text) return { error: { kind: "Internal", message: "no answer", line: null } };
     const answer = JSON.parse(text);
     if (!ok) return { error: answer.error };
@@ -70,6 +71,7 @@ class MirtleReader {
       this.core.HEAPU32.set(indices, at >>> 2);
       const ok = call(at, n);
       const bytes = this.outputBytes().slice();
+      this.core._viewer_release(this.viewer);
       if (!ok) throw new Error(JSON.parse(new TextDecoder().decode(bytes)).error.message);
       return bytes;
     } finally {

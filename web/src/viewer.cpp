@@ -358,6 +358,10 @@ EMSCRIPTEN_KEEPALIVE int viewer_fields(Viewer* viewer) {
   });
 }
 
+// Frees the last answer once it has been read: a large statement's JSON is
+// larger than the statement.
+EMSCRIPTEN_KEEPALIVE void viewer_release(Viewer* viewer) { std::string().swap(viewer->output); }
+
 EMSCRIPTEN_KEEPALIVE const char* viewer_output(const Viewer* viewer) { return viewer->output.data(); }
 EMSCRIPTEN_KEEPALIVE std::size_t viewer_output_size(const Viewer* viewer) { return viewer->output.size(); }
 
