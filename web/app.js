@@ -335,7 +335,7 @@ function renderRows() {
           className: [c.num ? "num" : "", c.narrow ? "hide-narrow" : "", c.key === "purpose" ? "purpose" : "", c.key === "counterparty" || c.key === "payee" ? "name" : "",
             c.key === "direction" ? "dir-" + r.direction : ""].join(" ").trim() || null,
           "data-key": c.key,
-        }, value ?? "");
+        }, c.key === "purpose" ? element("div", { className: "clamp", title: value ?? "" }, value ?? "") : value ?? "");
       })));
   }
   if (!rows.length) body.append(element("tr", {}, element("td", { colspan: COLUMNS.length }, t("nothing"))));

@@ -473,6 +473,8 @@ describe("the page itself", () => {
     await shot(page, "documents", "#documents");
     await shot(page, "warnings", "#warnings");
     await page.setViewport({ width: 1100, height: 760 });
+    await page.evaluate(() => document.getElementById("documents").scrollIntoView());
+    await page.screenshot({ path: join(shots, "documents-top.png") });
     await page.evaluate(() => window.scrollTo(0, 0));
     await page.screenshot({ path: join(shots, "page.png") });
     await page.close();
