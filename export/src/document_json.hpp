@@ -58,7 +58,7 @@ class DocumentJson {
   char* reserve(std::size_t room) {
     if (room > capacity_) {
       capacity_ = std::max(room, 2 * capacity_);
-      buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+      buffer_.reset(new char[capacity_]);  // uninitialised; emscripten's libc++ lacks make_unique_for_overwrite
     }
     return buffer_.get();
   }

@@ -36,7 +36,8 @@ void Spill::drain_to(BlockOut& out) {
   if (file_ != nullptr) {
     if (std::fflush(file_) != 0) fail("cannot be written", errno);
     std::rewind(file_);
-    const auto block = std::make_unique_for_overwrite<char[]>(BlockOut::kBlock);
+    // Uninitialised, as make_unique_for_overwrite (which emscripten's libc++ lacks).
+    const std::unique_ptr<char[]> block(new char[BlockOut::kBlock]);
     for (;;) {
       const std::size_t n = std::fread(block.get(), 1, BlockOut::kBlock, file_);
       out.buffer().append(block.get(), n);

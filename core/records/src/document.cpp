@@ -159,7 +159,13 @@ class DocumentBuilder {
 
 void TextBlocks::start_block(std::size_t n) {
   size_ = n > kBlockSize ? n : kBlockSize;
+#if defined(__cpp_lib_smart_ptr_for_overwrite)
   block_ = std::make_shared_for_overwrite<char[]>(size_);
+#else
+  // Older standard libraries (emscripten's libc++ 14) lack it: the same
+  // uninitialised bytes, with the count kept apart from them.
+  block_ = std::shared_ptr<char[]>(new char[size_]);
+#endif
   used_ = 0;
 }
 
