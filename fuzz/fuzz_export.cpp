@@ -14,17 +14,9 @@
 #include "mirtle/balances.hpp"
 #include "mirtle/export.hpp"
 
+#include "check.hpp"
+
 namespace {
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)              \
-  do {                           \
-    if (!(cond)) violated(#cond); \
-  } while (0)
 
 template <typename Make>
 std::string streamed(std::string_view input, bool read_whole, Make make) {

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "mirtle/records.hpp"
-#include "mirtle/statement.hpp"
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
 #include "mirtle/values.hpp"
@@ -30,17 +29,9 @@
 #include "mirtle/quote.hpp"
 #include "mirtle/unicode.hpp"
 
+#include "check.hpp"
+
 namespace {
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)              \
-  do {                           \
-    if (!(cond)) violated(#cond); \
-  } while (0)
 
 bool valid_utf8(std::string_view s) { return mirtle::text::is_valid_utf8(s.data(), s.data() + s.size()); }
 

@@ -22,17 +22,9 @@
 #include "mirtle/statement.hpp"
 #include "mirtle/writer.hpp"
 
+#include "check.hpp"
+
 namespace {
-
-[[noreturn]] void violated(const char* what) {
-  std::fprintf(stderr, "invariant violated: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)              \
-  do {                           \
-    if (!(cond)) violated(#cond); \
-  } while (0)
 
 constexpr std::string_view kAwkwardTexts[] = {
     " leading", "trailing\u00A0", "a\nb", "a\rb", "100 ₽", "x\x01y", "", "=", "«№»", "\xE2\x80\xA8",

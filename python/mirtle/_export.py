@@ -92,7 +92,9 @@ def balances(statement: ExportSource) -> list[Balance]:
     debited from it (ПлательщикСчет, ДатаСписано) beside the totals, with
     the differences: statements often hold only some of the documents.
     ``statement`` is a mirtle_py.Statement, or anything ``mirtle.read`` takes,
-    which is then checked while it is read and gives each row its line.
+    which is then checked while it is read and gives each row its line.  A
+    date outside datetime.date's range raises ValueError naming it, as
+    ``to_dict(typed=True)`` does.
     """
     return [_balance(row) for row in _native.balances(_data(statement))]
 

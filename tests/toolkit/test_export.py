@@ -97,6 +97,13 @@ def test_balances_of_the_samples(path):
             for e in expected]
 
 
+def test_balances_name_a_date_outside_datetimes_range():
+    text = ("1CClientBankExchange\nСекцияРасчСчет\nДатаНачала=01.01.0\nРасчСчет=1\nНачальныйОстаток=0\n"
+            "КонецРасчСчет\nКонецФайла\n").encode()
+    with pytest.raises(ValueError, match="0000-01-01"):
+        mirtle.balances(text)
+
+
 # --- JSON and CSV -------------------------------------------------------------------------------------------
 
 def test_to_json_follows_a_changed_header():
