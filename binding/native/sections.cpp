@@ -253,7 +253,7 @@ PyObject* new_sections(CompactStatement&& raw) noexcept {
   return self;
 }
 
-constexpr const char* kReadParams[] = {"data"};
+constexpr const char* kReadParams[] = {"data", "threads"};
 constexpr mirtle_py::Signature kReadSignature{"read_sections", kReadParams, 1, 1};
 
 constinit mirtle_py::OnceSlot sections_slot, section_slot;
@@ -276,13 +276,15 @@ SectionsView sections_view(PyObject* sections) noexcept {
 mirtle::RawSection section_record(PyObject* section) { return record_of(section).to_raw(); }
 
 PyObject* read_sections(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  PyObject* data = nullptr;
-  if (!mirtle_py::bind_fastcall(kReadSignature, args, nargs, kwnames, &data)) return nullptr;
+  PyObject* values[2] = {};
+  if (!mirtle_py::bind_fastcall(kReadSignature, args, nargs, kwnames, values)) return nullptr;
+  mirtle::ParseOptions options;
+  if (!mirtle_py::bind_threads(values[1], options)) return nullptr;
   return mirtle_py::guarded([&]() -> PyObject* {
     mirtle_py::Buffer input;
-    if (!input.acquire(data, "data")) return nullptr;
+    if (!input.acquire(values[0], "data")) return nullptr;
     std::optional<mirtle::Result<CompactStatement, mirtle::ParseError>> result;
-    mirtle_py::run_core(true, [&] { result.emplace(read_compact(input.text())); });
+    mirtle_py::run_core(true, [&] { result.emplace(read_compact(input.text(), options)); });
     if (!*result) return mirtle_py::raise_parse_error(std::move(*result).error());
     return new_sections(std::move(*result).value());
   });

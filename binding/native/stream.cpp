@@ -1,6 +1,9 @@
 #include "stream.hpp"
 
+#include <atomic>
 #include <limits>
+
+#include "mirtle/two_parts.hpp"
 
 namespace mirtle_native {
 namespace {
@@ -73,28 +76,86 @@ bool CompactSection::operator==(const CompactSection& other) const noexcept {
   return true;
 }
 
-mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input) {
-  auto stream = mirtle::SectionStream::open(input);
-  if (!stream) return mirtle::fail(std::move(stream).error());
-  CompactStatement out;
-  out.encoding = stream->encoding();
+namespace {
+
+// Reads `stream` into `out` up to its end or its first error; gives up
+// early, with either, once `stop` is set.
+mirtle::Result<mirtle::Ok, mirtle::ParseError> read_into(mirtle::SectionStream& stream, CompactStatement& out,
+                                                         const std::atomic<bool>* stop) {
   SectionBuilder builder;
   mirtle::SectionEvent e;
   for (;;) {
-    auto more = stream->next(e);
+    auto more = stream.next(e);
     if (!more) return mirtle::fail(std::move(more).error());
-    if (!*more) return out;
+    if (!*more) return mirtle::Ok{};
     switch (e.kind) {
       case EventKind::HeaderAttribute:
         out.header.push_back({e.lineno, std::string(e.key), std::string(e.value)});
         break;
       case EventKind::SectionStart: builder.open(e); break;
       case EventKind::SectionAttribute: builder.add(e); break;
-      case EventKind::SectionEnd: out.sections.push_back(builder.close(e.lineno)); break;
+      case EventKind::SectionEnd:
+        out.sections.push_back(builder.close(e.lineno));
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) return mirtle::Ok{};
+        break;
       case EventKind::Start:
       case EventKind::End: break;
     }
   }
+}
+
+void move_lines_on(CompactSection& section, mirtle::LineNo lines_before) noexcept {
+  section.start_line += lines_before;
+  section.end_line += lines_before;
+  for (CompactSection::Line& line : section.lines) line.lineno += lines_before;
+}
+
+// Each part's sections in a statement of their own, the second part's
+// added to the first's at the end.
+class CompactParts final : public mirtle::TwoPartReader {
+ public:
+  explicit CompactParts(CompactStatement& out) noexcept : out_(out) {}
+
+  mirtle::Result<mirtle::Ok, mirtle::ParseError> read_first(mirtle::SectionStream& stream) override {
+    out_.encoding = stream.encoding();
+    return read_into(stream, out_, nullptr);
+  }
+  mirtle::Result<mirtle::Ok, mirtle::ParseError> read_second(mirtle::SectionStream& stream,
+                                                             const std::atomic<bool>& stop) override {
+    return read_into(stream, part_, &stop);
+  }
+  void join(mirtle::LineNo lines_before) override {
+    out_.sections.reserve(out_.sections.size() + part_.sections.size());
+    for (CompactSection& section : part_.sections) {
+      move_lines_on(section, lines_before);
+      out_.sections.push_back(std::move(section));
+    }
+  }
+
+ private:
+  CompactStatement& out_;
+  CompactStatement part_;  // no header: it went with the first part
+};
+
+}  // namespace
+
+mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input,
+                                                                  const mirtle::ParseOptions& options) {
+  if (mirtle::may_read_in_parts({}, input, options)) {
+    CompactStatement out;
+    CompactParts parts(out);
+    if (auto read = mirtle::read_in_two_parts(input, parts)) {
+      if (!*read) return mirtle::fail(std::move(*read).error());
+      return out;
+    }
+  }
+  auto stream = mirtle::SectionStream::open(input);
+  if (!stream) return mirtle::fail(std::move(stream).error());
+  CompactStatement out;
+  out.encoding = stream->encoding();
+  auto read = read_into(*stream, out, nullptr);
+  if (!read) return mirtle::fail(std::move(read).error());
+  return out;
 }
 
 }  // namespace mirtle_native

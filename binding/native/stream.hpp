@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mirtle/sections.hpp"
+#include "mirtle/statement.hpp"
 
 namespace mirtle_native {
 
@@ -42,8 +43,10 @@ struct CompactStatement {
   std::vector<CompactSection> sections;      // file order
 };
 
-// Reads the whole stream; the same errors as mirtle::read_sections.  Throws
-// only std::bad_alloc.
-mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input);
+// Reads the whole stream; the same errors as mirtle::read_sections.  A
+// large text is read in two parts at once, as `options` allow parse_statement
+// to.  Throws only std::bad_alloc.
+mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input,
+                                                                  const mirtle::ParseOptions& options);
 
 }  // namespace mirtle_native

@@ -146,8 +146,23 @@ std::shared_ptr<const Table> DocumentRows::finish() {
   return std::move(table_);
 }
 
+void DocumentRows::append(DocumentRows&& later, mirtle::LineNo lines_before) {
+  const auto shift = static_cast<std::int64_t>(lines_before);
+  for (Batch& batch : later.table_->batches())
+    for (std::int64_t& lineno : batch.column(kLinenoColumn).integers) lineno += shift;
+  table_->append(std::move(*later.table_));
+}
+
+void IntervalRows::append(IntervalRows&& later, mirtle::LineNo) {
+  intervals_.reserve(intervals_.size() + later.intervals_.size());
+  for (auto& interval : later.intervals_) intervals_.push_back(std::move(interval));
+}
+
 std::shared_ptr<const Table> IntervalRows::finish() {
-  const std::vector<mirtle::Account> accounts = book_.finish();
+  mirtle::AccountBook book;
+  for (auto& [account, interval] : intervals_) book.add_interval(account, std::move(interval));
+  intervals_ = {};
+  const std::vector<mirtle::Account> accounts = book.finish();
   auto table = std::make_shared<Table>(interval_columns());
   for (const mirtle::Account& account : accounts) {
     for (const mirtle::Interval& interval : account.intervals) {

@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "mirtle/accounts.hpp"
 #include "mirtle/statement.hpp"
@@ -31,17 +33,22 @@ class DocumentRows final : public mirtle::RecordSink {
   // cannot be held at the common scale.
   std::shared_ptr<const Table> finish();
 
+  // The rows of the part of the statement that follows, its lines moved on
+  // by `lines_before`, after these.
+  void append(DocumentRows&& later, mirtle::LineNo lines_before);
+
  private:
   std::shared_ptr<Table> table_;
 };
 
-// Files the intervals as the statement's accounts do (sorted by start,
-// repeats dropped) and makes one row per interval at the end.
+// Keeps the intervals in file order; at the end files them as the
+// statement's accounts do (sorted by start, repeats dropped) and makes one
+// row per interval.
 class IntervalRows final : public mirtle::RecordSink {
  public:
   void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
   void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo) override {
-    book_.add_interval(account, std::move(interval));
+    intervals_.push_back({std::string(account), std::move(interval)});
   }
   void on_document(mirtle::Document&&, mirtle::LineNo) override {}
   void on_warning(mirtle::Warning&&) override {}
@@ -50,8 +57,11 @@ class IntervalRows final : public mirtle::RecordSink {
   // cannot be held at the common scale.
   std::shared_ptr<const Table> finish();
 
+  // The intervals of the part of the statement that follows, after these.
+  void append(IntervalRows&& later, mirtle::LineNo);
+
  private:
-  mirtle::AccountBook book_;
+  std::vector<std::pair<std::string, mirtle::Interval>> intervals_;
 };
 
 // Both tables from one parse: each record goes to the rows of its table.
@@ -71,6 +81,11 @@ class StatementRows final : public mirtle::RecordSink {
   std::pair<std::shared_ptr<const Table>, std::shared_ptr<const Table>> finish() {
     auto documents = documents_.finish();
     return {std::move(documents), intervals_.finish()};
+  }
+
+  void append(StatementRows&& later, mirtle::LineNo lines_before) {
+    documents_.append(std::move(later.documents_), lines_before);
+    intervals_.append(std::move(later.intervals_), lines_before);
   }
 
  private:

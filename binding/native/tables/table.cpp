@@ -1,5 +1,6 @@
 #include "table.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -273,11 +274,111 @@ void Batch::integer(std::size_t index, std::int64_t value) {
   column.integers.push_back(value);
 }
 
+std::size_t Batch::row_text_bytes(std::int64_t row) const noexcept {
+  const auto r = static_cast<std::size_t>(row);
+  std::size_t bytes = 0;
+  for (const Column& column : columns_)
+    if (!column.offsets.empty()) bytes += static_cast<std::size_t>(column.offsets[r + 1] - column.offsets[r]);
+  return bytes;
+}
+
+namespace {
+
+// Bits [first, last) of `from` after the first `at` bits of `to`, whose
+// bits past `at` are clear.
+void append_bits(std::vector<std::uint8_t>& to, std::size_t at, const std::vector<std::uint8_t>& from,
+                 std::size_t first, std::size_t last, bool all_set) {
+  to.resize((at + last - first + 7) / 8, 0);
+  if (all_set) {
+    for (; at % 8 != 0 && first < last; ++at, ++first) to[at / 8] = static_cast<std::uint8_t>(to[at / 8] | (1u << (at % 8)));
+    const std::size_t whole = (last - first) / 8;
+    std::fill_n(to.begin() + static_cast<std::ptrdiff_t>(at / 8), whole, std::uint8_t{0xFF});
+    at += whole * 8;
+    first += whole * 8;
+  }
+  for (; first < last; ++at, ++first)
+    if ((from[first / 8] >> (first % 8)) & 1u) to[at / 8] = static_cast<std::uint8_t>(to[at / 8] | (1u << (at % 8)));
+}
+
+template <typename T>
+void append_range(std::vector<T>& to, const std::vector<T>& from, std::size_t first, std::size_t last) {
+  if (from.empty()) return;
+  to.reserve(to.size() + (last - first));
+  to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(first), from.begin() + static_cast<std::ptrdiff_t>(last));
+}
+
+}  // namespace
+
+void Batch::append_column(std::size_t index, const Batch& from, std::int64_t first_row, std::int64_t last_row) {
+  const auto first = static_cast<std::size_t>(first_row), last = static_cast<std::size_t>(last_row);
+  Column& to = columns_[index];
+  const Column& column = from.columns_[index];
+  append_bits(to.validity, static_cast<std::size_t>(rows_), column.validity, first, last, column.null_count == 0);
+  if (column.null_count != 0)
+    for (std::size_t r = first; r < last; ++r) to.null_count += ((column.validity[r / 8] >> (r % 8)) & 1u) == 0;
+  if (!column.offsets.empty()) {
+    const std::int32_t begin = column.offsets[first], end = column.offsets[last];
+    const auto shift = static_cast<std::int32_t>(to.bytes.size()) - begin;
+    to.bytes.reserve(to.bytes.size() + static_cast<std::size_t>(end - begin));
+    to.bytes.append(column.bytes, static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+    to.offsets.reserve(to.offsets.size() + (last - first));
+    for (std::size_t r = first + 1; r <= last; ++r) to.offsets.push_back(column.offsets[r] + shift);
+  }
+  append_range(to.days, column.days, first, last);
+  append_range(to.amounts, column.amounts, first, last);
+  append_range(to.scales, column.scales, first, last);
+  append_range(to.integers, column.integers, first, last);
+}
+
 Batch& Table::row_batch(std::size_t row_text_bytes) {
   if (row_text_bytes > kMaxRowTextBytes) throw TableError("texts too long for one table row");
   if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes)
     batches_.emplace_back(specs_);
   return batches_.back();
+}
+
+// Row by row, a later row goes where row_batch() would put it.  The rows
+// that go together are copied a column at a time, and each column of
+// `later` is freed once copied, so the copy needs little more memory than
+// the table's own.
+void Table::append(Table&& later) {
+  if (batches_.empty()) {
+    batches_ = std::move(later.batches_);
+    later.batches_.clear();
+    return;
+  }
+  struct Run {
+    std::size_t to;  // into batches_
+    std::int64_t first, last;
+    std::size_t text_bytes;
+  };
+  for (Batch& from : later.batches_) {
+    std::vector<Run> runs;
+    std::int64_t rows = batches_.back().rows();
+    std::size_t bytes = batches_.back().text_bytes();
+    for (std::int64_t first = 0; first < from.rows();) {
+      if (rows >= kMaxRows || bytes >= kMaxTextBytes) {
+        batches_.emplace_back(specs_);
+        rows = 0;
+        bytes = 0;
+      }
+      Run run{batches_.size() - 1, first, first, 0};
+      while (run.last < from.rows() && rows < kMaxRows && bytes < kMaxTextBytes) {
+        const std::size_t row_bytes = from.row_text_bytes(run.last++);
+        bytes += row_bytes;
+        run.text_bytes += row_bytes;
+        ++rows;
+      }
+      runs.push_back(run);
+      first = run.last;
+    }
+    for (std::size_t i = 0; i < specs_.size(); ++i) {
+      for (const Run& run : runs) batches_[run.to].append_column(i, from, run.first, run.last);
+      from.drop(i);
+    }
+    for (const Run& run : runs) batches_[run.to].add_rows(run.last - run.first, run.text_bytes);
+  }
+  later.batches_.clear();
 }
 
 std::optional<Table::RowRef> Table::finish() {

@@ -68,6 +68,19 @@ class Batch {
   void integer(std::size_t index, std::int64_t value);
   void end_row() noexcept { ++rows_; }
 
+  // The bytes of the texts of row `row`.
+  std::size_t row_text_bytes(std::int64_t row) const noexcept;
+  // Column `index` of rows [first, last) of `from`, a batch of the same
+  // columns, added after this batch's rows; once every column has its
+  // rows, add_rows() counts them.
+  void append_column(std::size_t index, const Batch& from, std::int64_t first, std::int64_t last);
+  void add_rows(std::int64_t rows, std::size_t text_bytes) noexcept {
+    rows_ += rows;
+    text_bytes_ += text_bytes;
+  }
+  // Frees the buffers of one column: its rows have gone elsewhere.
+  void drop(std::size_t index) noexcept { columns_[index] = Column{}; }
+
  private:
   void mark(Column& column, bool present);
 
@@ -92,6 +105,7 @@ class Table {
 
   std::span<const ColumnSpec> specs() const noexcept { return specs_; }
   const std::vector<Batch>& batches() const noexcept { return batches_; }
+  std::vector<Batch>& batches() noexcept { return batches_; }
   std::uint8_t scale() const noexcept { return scale_; }
 
   // The batch to write the next row into.  Throws TableError when the
@@ -103,6 +117,10 @@ class Table {
     std::size_t batch;
     std::int64_t row;
   };
+  // Adds `later`'s rows, a table of the same columns, after this table's,
+  // in the batches row_batch() would have put them in; empties `later`.
+  void append(Table&& later);
+
   // Brings every amount to the largest scale written; returns the first
   // row that does not fit decimal128(38, scale), or nothing.
   std::optional<RowRef> finish();

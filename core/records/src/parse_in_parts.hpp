@@ -9,9 +9,6 @@
 
 namespace mirtle {
 
-// Whether `options` let a parse with `hooks` read `input` in two parts.
-bool may_read_in_parts(std::span<Hook* const> hooks, std::string_view input, const ParseOptions& options);
-
 // The records of `input`, without hooks, read into `sinks` in two parts at
 // once (mirtle/two_parts.hpp); nullopt when the text cannot be read so,
 // and the caller reads it whole.  Otherwise the whole text's outcome: its

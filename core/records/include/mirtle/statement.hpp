@@ -61,6 +61,9 @@ struct ParseOptions {
   std::size_t split_from = std::size_t{4} << 20;
 };
 
+// Whether `options` let a read with `hooks` take `input` in two parts.
+bool may_read_in_parts(std::span<Hook* const> hooks, std::string_view input, const ParseOptions& options);
+
 // Parses one statement.  `input` is read only during the call; UTF-8 input
 // is used in place.  Hooks are called in order on this thread.  Reports
 // every failure as a ParseError; throws only std::bad_alloc.
