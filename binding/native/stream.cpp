@@ -1,7 +1,10 @@
 #include "stream.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
+#include <new>
 
 #include "mirtle/two_parts.hpp"
 
@@ -10,36 +13,47 @@ namespace {
 
 using mirtle::EventKind;
 
-// Collects one open section in reused scratch space, then hands out an
-// exact-size copy: a statement's sections need no more than that.
+// Writes each section straight into the block it will keep.  A section
+// that outgrows its block moves, with what it has so far, to a new one;
+// blocks grow from small (a statement of few sections stays small) to
+// large (few blocks for a large statement).
 class SectionBuilder {
  public:
   void open(const mirtle::SectionEvent& e) {
     section_ = {};
     section_.type = e.section_type;  // the event's section type
     section_.start_line = e.lineno;
-    text_.clear();
-    lines_.clear();
+    if (!block_) grow(0, 0);
+    first_line_ = block_->lines_used;
+    first_byte_ = block_->text_used;
     if (e.section_type == mirtle::SectionType::Document) {
-      text_.assign(e.value);
+      make_room(0, e.value.size());
+      write(e.value);
       section_.doc_type_length = length_of(e.value.size());
     }
   }
 
   void add(const mirtle::SectionEvent& e) {
-    lines_.push_back({e.lineno, length_of(text_.size()), length_of(e.key.size()), length_of(e.value.size())});
-    text_.append(e.key);
-    text_.append(e.value);
+    make_room(1, e.key.size() + e.value.size());
+    const std::size_t offset = block_->text_used - first_byte_;
+    block_->lines[block_->lines_used++] = {e.lineno, length_of(offset), length_of(e.key.size()),
+                                           length_of(e.value.size())};
+    write(e.key);
+    write(e.value);
   }
 
   CompactSection close(mirtle::LineNo end_line) {
     section_.end_line = end_line;
-    section_.text.assign(text_);
-    section_.lines.assign(lines_.begin(), lines_.end());
+    section_.text = std::string_view(block_->text.get() + first_byte_, block_->text_used - first_byte_);
+    section_.lines = std::span(block_->lines.get() + first_line_, block_->lines_used - first_line_);
+    section_.block = block_;
     return std::move(section_);
   }
 
  private:
+  static constexpr std::size_t kFirstLines = 64, kLastLines = 16384;
+  static constexpr std::size_t kBytesPerLine = 32;
+
   // Sections are parts of one in-memory text well under 4 GiB in practice;
   // a longer one cannot be represented and is reported as out of memory.
   static std::uint32_t length_of(std::size_t n) {
@@ -47,9 +61,41 @@ class SectionBuilder {
     return static_cast<std::uint32_t>(n);
   }
 
+  void write(std::string_view text) noexcept {
+    if (text.empty()) return;
+    std::memcpy(block_->text.get() + block_->text_used, text.data(), text.size());
+    block_->text_used += text.size();
+  }
+
+  void make_room(std::size_t lines, std::size_t bytes) {
+    if (block_->line_room - block_->lines_used < lines || block_->text_room - block_->text_used < bytes)
+      grow(lines, bytes);
+  }
+
+  // A new block with room for the open section's lines and texts so far
+  // and `lines` and `bytes` more, which takes them over.
+  void grow(std::size_t lines, std::size_t bytes) {
+    const std::size_t held_lines = block_ ? block_->lines_used - first_line_ : 0;
+    const std::size_t held_bytes = block_ ? block_->text_used - first_byte_ : 0;
+    line_room_ = std::min(line_room_ == 0 ? kFirstLines : line_room_ * 2, kLastLines);
+    const std::size_t line_room = std::max(line_room_, 2 * (held_lines + lines));
+    const std::size_t text_room = std::max(line_room * kBytesPerLine, 2 * (held_bytes + bytes));
+    auto block = std::make_shared<SectionBlock>(line_room, text_room);
+    if (block_) {
+      std::copy_n(block_->lines.get() + first_line_, held_lines, block->lines.get());
+      if (held_bytes != 0) std::memcpy(block->text.get(), block_->text.get() + first_byte_, held_bytes);
+    }
+    block->lines_used = held_lines;
+    block->text_used = held_bytes;
+    first_line_ = 0;
+    first_byte_ = 0;
+    block_ = std::move(block);
+  }
+
   CompactSection section_;
-  std::string text_;
-  std::vector<CompactSection::Line> lines_;
+  std::shared_ptr<SectionBlock> block_;
+  std::size_t line_room_ = 0;  // of the last block made, before a large section's needs
+  std::size_t first_line_ = 0, first_byte_ = 0;  // the open section's start in block_
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
-// A statement's section stream in compact owned form: each section keeps
-// its texts in one buffer, so reading costs two allocations per section
-// rather than two per line.
+// A statement's section stream in compact owned form: the texts and lines
+// of many sections share one block of memory, so reading a section costs
+// no allocation of its own, and its texts are copied once.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,20 +15,34 @@
 
 namespace mirtle_native {
 
+struct CompactLine {
+  mirtle::LineNo lineno;
+  std::uint32_t key_offset;  // into the section's text; the value follows the key
+  std::uint32_t key_length;
+  std::uint32_t value_length;
+};
+
+// The memory of consecutive sections, kept by each of them.
+struct SectionBlock {
+  SectionBlock(std::size_t lines_room, std::size_t bytes_room)
+      : lines(new CompactLine[lines_room]), text(new char[bytes_room]), line_room(lines_room), text_room(bytes_room) {}
+
+  std::unique_ptr<CompactLine[]> lines;
+  std::unique_ptr<char[]> text;
+  std::size_t line_room, text_room;
+  std::size_t lines_used = 0, text_used = 0;
+};
+
 struct CompactSection {
-  struct Line {
-    mirtle::LineNo lineno;
-    std::uint32_t key_offset;  // into `text`; the value follows the key
-    std::uint32_t key_length;
-    std::uint32_t value_length;
-  };
+  using Line = CompactLine;
 
   mirtle::SectionType type = mirtle::SectionType::Document;
   mirtle::LineNo start_line = 0;
   mirtle::LineNo end_line = 0;
   std::uint32_t doc_type_length = 0;  // the document type opens `text`
-  std::string text;
-  std::vector<Line> lines;
+  std::shared_ptr<const SectionBlock> block;  // holds `text` and `lines`
+  std::string_view text;
+  std::span<Line> lines;
 
   std::string_view doc_type() const noexcept { return {text.data(), doc_type_length}; }
   std::string_view key(const Line& l) const noexcept { return {text.data() + l.key_offset, l.key_length}; }
