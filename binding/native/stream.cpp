@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -16,35 +17,38 @@ using mirtle::EventKind;
 // Writes each section straight into the block it will keep.  A section
 // that outgrows its block moves, with what it has so far, to a new one;
 // blocks grow from small (a statement of few sections stays small) to
-// large (few blocks for a large statement).
+// large (few blocks for a large statement).  Texts found in `input`, which
+// outlives the sections, are left there.
 class SectionBuilder {
  public:
+  explicit SectionBuilder(std::string_view input) noexcept : input_(input) {}
+
   void open(const mirtle::SectionEvent& e) {
     section_ = {};
     section_.type = e.section_type;  // the event's section type
     section_.start_line = e.lineno;
+    in_input_ = in_input(e.line);
+    base_ = in_input_ ? e.line.data() : nullptr;
     if (!block_) grow(0, 0);
     first_line_ = block_->lines_used;
     first_byte_ = block_->text_used;
     if (e.section_type == mirtle::SectionType::Document) {
-      make_room(0, e.value.size());
-      write(e.value);
       section_.doc_type_length = length_of(e.value.size());
+      section_.doc_type_offset = place(e.value);
     }
   }
 
   void add(const mirtle::SectionEvent& e) {
     make_room(1, e.key.size() + e.value.size());
-    const std::size_t offset = block_->text_used - first_byte_;
-    block_->lines[block_->lines_used++] = {e.lineno, length_of(offset), length_of(e.key.size()),
+    const std::uint32_t key = place(e.key);
+    const std::uint32_t value = place(e.value);
+    block_->lines[block_->lines_used++] = {e.lineno, key, length_of(e.key.size()), value,
                                            length_of(e.value.size())};
-    write(e.key);
-    write(e.value);
   }
 
   CompactSection close(mirtle::LineNo end_line) {
     section_.end_line = end_line;
-    section_.text = std::string_view(block_->text.get() + first_byte_, block_->text_used - first_byte_);
+    section_.base = in_input_ ? base_ : block_->text.get() + first_byte_;
     section_.lines = std::span(block_->lines.get() + first_line_, block_->lines_used - first_line_);
     section_.block = block_;
     return std::move(section_);
@@ -61,13 +65,24 @@ class SectionBuilder {
     return static_cast<std::uint32_t>(n);
   }
 
-  void write(std::string_view text) noexcept {
-    if (text.empty()) return;
-    std::memcpy(block_->text.get() + block_->text_used, text.data(), text.size());
+  // Whether `text` lies in the input; a section's texts all do, or none.
+  bool in_input(std::string_view text) const noexcept {
+    return !input_.empty() && std::less_equal<>()(input_.data(), text.data()) &&
+           std::less_equal<>()(text.data() + text.size(), input_.data() + input_.size());
+  }
+
+  // Where `text` is, from the section's base: in the input, or copied.
+  std::uint32_t place(std::string_view text) {
+    if (in_input_) return length_of(static_cast<std::size_t>(text.data() - base_));
+    make_room(0, text.size());
+    const std::size_t offset = block_->text_used - first_byte_;
+    if (!text.empty()) std::memcpy(block_->text.get() + block_->text_used, text.data(), text.size());
     block_->text_used += text.size();
+    return length_of(offset);
   }
 
   void make_room(std::size_t lines, std::size_t bytes) {
+    if (in_input_) bytes = 0;
     if (block_->line_room - block_->lines_used < lines || block_->text_room - block_->text_used < bytes)
       grow(lines, bytes);
   }
@@ -79,7 +94,7 @@ class SectionBuilder {
     const std::size_t held_bytes = block_ ? block_->text_used - first_byte_ : 0;
     line_room_ = std::min(line_room_ == 0 ? kFirstLines : line_room_ * 2, kLastLines);
     const std::size_t line_room = std::max(line_room_, 2 * (held_lines + lines));
-    const std::size_t text_room = std::max(line_room * kBytesPerLine, 2 * (held_bytes + bytes));
+    const std::size_t text_room = in_input_ ? 0 : std::max(line_room * kBytesPerLine, 2 * (held_bytes + bytes));
     auto block = std::make_shared<SectionBlock>(line_room, text_room);
     if (block_) {
       std::copy_n(block_->lines.get() + first_line_, held_lines, block->lines.get());
@@ -92,7 +107,10 @@ class SectionBuilder {
     block_ = std::move(block);
   }
 
+  std::string_view input_;  // empty: every text is copied
   CompactSection section_;
+  bool in_input_ = false;   // the open section's texts are in the input
+  const char* base_ = nullptr;  // the open section's start line, when in the input
   std::shared_ptr<SectionBlock> block_;
   std::size_t line_room_ = 0;  // of the last block made, before a large section's needs
   std::size_t first_line_ = 0, first_byte_ = 0;  // the open section's start in block_
@@ -125,10 +143,10 @@ bool CompactSection::operator==(const CompactSection& other) const noexcept {
 namespace {
 
 // Reads `stream` into `out` up to its end or its first error; gives up
-// early, with either, once `stop` is set.
+// early, with either, once `stop` is set.  Texts in `in_place` stay there.
 mirtle::Result<mirtle::Ok, mirtle::ParseError> read_into(mirtle::SectionStream& stream, CompactStatement& out,
-                                                         const std::atomic<bool>* stop) {
-  SectionBuilder builder;
+                                                         std::string_view in_place, const std::atomic<bool>* stop) {
+  SectionBuilder builder(in_place);
   mirtle::SectionEvent e;
   for (;;) {
     auto more = stream.next(e);
@@ -160,15 +178,15 @@ void move_lines_on(CompactSection& section, mirtle::LineNo lines_before) noexcep
 // added to the first's at the end.
 class CompactParts final : public mirtle::TwoPartReader {
  public:
-  explicit CompactParts(CompactStatement& out) noexcept : out_(out) {}
+  CompactParts(CompactStatement& out, std::string_view in_place) noexcept : out_(out), in_place_(in_place) {}
 
   mirtle::Result<mirtle::Ok, mirtle::ParseError> read_first(mirtle::SectionStream& stream) override {
     out_.encoding = stream.encoding();
-    return read_into(stream, out_, nullptr);
+    return read_into(stream, out_, in_place_, nullptr);
   }
   mirtle::Result<mirtle::Ok, mirtle::ParseError> read_second(mirtle::SectionStream& stream,
                                                              const std::atomic<bool>& stop) override {
-    return read_into(stream, part_, &stop);
+    return read_into(stream, part_, in_place_, &stop);
   }
   void join(mirtle::LineNo lines_before) override {
     out_.sections.reserve(out_.sections.size() + part_.sections.size());
@@ -180,16 +198,19 @@ class CompactParts final : public mirtle::TwoPartReader {
 
  private:
   CompactStatement& out_;
+  std::string_view in_place_;
   CompactStatement part_;  // no header: it went with the first part
 };
 
 }  // namespace
 
 mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input,
-                                                                  const mirtle::ParseOptions& options) {
+                                                                  const mirtle::ParseOptions& options,
+                                                                  bool in_place) {
+  const std::string_view kept = in_place ? input : std::string_view();
   if (mirtle::may_read_in_parts({}, input, options)) {
     CompactStatement out;
-    CompactParts parts(out);
+    CompactParts parts(out, kept);
     if (auto read = mirtle::read_in_two_parts(input, parts)) {
       if (!*read) return mirtle::fail(std::move(*read).error());
       return out;
@@ -199,7 +220,7 @@ mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_vi
   if (!stream) return mirtle::fail(std::move(stream).error());
   CompactStatement out;
   out.encoding = stream->encoding();
-  auto read = read_into(*stream, out, nullptr);
+  auto read = read_into(*stream, out, kept, nullptr);
   if (!read) return mirtle::fail(std::move(read).error());
   return out;
 }

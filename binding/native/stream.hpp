@@ -1,6 +1,8 @@
-// A statement's section stream in compact owned form: the texts and lines
-// of many sections share one block of memory, so reading a section costs
-// no allocation of its own, and its texts are copied once.
+// A statement's section stream in compact form: the lines of many
+// sections share one block of memory, so reading a section costs no
+// allocation of its own.  Their texts are copied into the blocks once, or,
+// when the caller keeps the input as it is for as long as the sections
+// live, left where they are in a UTF-8 input.
 #pragma once
 
 #include <cstdint>
@@ -15,14 +17,17 @@
 
 namespace mirtle_native {
 
+// Offsets are from the section's `base`.
 struct CompactLine {
   mirtle::LineNo lineno;
-  std::uint32_t key_offset;  // into the section's text; the value follows the key
+  std::uint32_t key_offset;
   std::uint32_t key_length;
+  std::uint32_t value_offset;
   std::uint32_t value_length;
 };
 
-// The memory of consecutive sections, kept by each of them.
+// The memory of consecutive sections, kept by each of them: their lines,
+// and their texts unless these stay in the input.
 struct SectionBlock {
   SectionBlock(std::size_t lines_room, std::size_t bytes_room)
       : lines(new CompactLine[lines_room]), text(new char[bytes_room]), line_room(lines_room), text_room(bytes_room) {}
@@ -39,16 +44,15 @@ struct CompactSection {
   mirtle::SectionType type = mirtle::SectionType::Document;
   mirtle::LineNo start_line = 0;
   mirtle::LineNo end_line = 0;
-  std::uint32_t doc_type_length = 0;  // the document type opens `text`
-  std::shared_ptr<const SectionBlock> block;  // holds `text` and `lines`
-  std::string_view text;
+  std::uint32_t doc_type_offset = 0;
+  std::uint32_t doc_type_length = 0;
+  std::shared_ptr<const SectionBlock> block;  // holds `lines`, and the texts unless in the input
+  const char* base = nullptr;                 // in the block or in the input
   std::span<Line> lines;
 
-  std::string_view doc_type() const noexcept { return {text.data(), doc_type_length}; }
-  std::string_view key(const Line& l) const noexcept { return {text.data() + l.key_offset, l.key_length}; }
-  std::string_view value(const Line& l) const noexcept {
-    return {text.data() + l.key_offset + l.key_length, l.value_length};
-  }
+  std::string_view doc_type() const noexcept { return {base + doc_type_offset, doc_type_length}; }
+  std::string_view key(const Line& l) const noexcept { return {base + l.key_offset, l.key_length}; }
+  std::string_view value(const Line& l) const noexcept { return {base + l.value_offset, l.value_length}; }
   mirtle::RawSection to_raw() const;
   bool operator==(const CompactSection& other) const noexcept;
 };
@@ -61,8 +65,11 @@ struct CompactStatement {
 
 // Reads the whole stream; the same errors as mirtle::read_sections.  A
 // large text is read in two parts at once, as `options` allow parse_statement
-// to.  Throws only std::bad_alloc.
+// to.  With `in_place`, the sections' texts in a UTF-8 input stay there: the
+// caller keeps `input` unchanged for as long as they live.  Throws only
+// std::bad_alloc.
 mirtle::Result<CompactStatement, mirtle::ParseError> read_compact(std::string_view input,
-                                                                  const mirtle::ParseOptions& options);
+                                                                  const mirtle::ParseOptions& options,
+                                                                  bool in_place);
 
 }  // namespace mirtle_native

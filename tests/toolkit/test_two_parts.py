@@ -118,3 +118,15 @@ def test_threads_beyond_two_are_refused(threads):
 def test_threads_must_be_an_int():
     with pytest.raises(TypeError, match="threads must be an int or None, not str"):
         _native.tables(b"", None, "2")
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_sections_of_bytes_are_those_of_any_buffer(threads):
+    """The texts of a bytes input stay in it, those of other buffers are copied: the same sections,
+    and a section outlives every other reference to its bytes."""
+    for name in ("1-utf-8-intact", "2-cp1251-intact", "byte not UTF-8 at +40"):
+        data = CASES[name]
+        copied = sections_shape(_native.read_sections(bytearray(data), threads))
+        assert sections_shape(_native.read_sections(data, threads)) == copied
+        last = _native.read_sections(bytes(data), threads).sections[-1]  # its bytes referenced by it alone
+        assert (last.kind, last.doc_type, last.start_line, last.end_line, last.attributes) == copied[2][-1]
