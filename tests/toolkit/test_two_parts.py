@@ -124,7 +124,7 @@ def test_threads_must_be_an_int():
 def test_sections_of_bytes_are_those_of_any_buffer(threads):
     """The texts of a bytes input stay in it, those of other buffers are copied: the same sections,
     and a section outlives every other reference to its bytes."""
-    for name in ("1-utf-8-intact", "2-cp1251-intact", "byte not UTF-8 at +40"):
+    for name in ("1-utf-8-intact", "2-cp1251-intact", "3-utf-8-blank lines at the cut"):
         data = CASES[name]
         copied = sections_shape(_native.read_sections(bytearray(data), threads))
         assert sections_shape(_native.read_sections(data, threads)) == copied
