@@ -148,14 +148,16 @@ struct Outcome {
 template <typename Rows>
 class RowParts final : public mirtle::SplitSink {
  public:
-  RowParts() { reset(); }
+  // The first part's rows have room for the whole statement's, so that
+  // the second's join them where they are.
+  explicit RowParts(std::size_t text_bytes) : text_bytes_(text_bytes) { reset(); }
 
   mirtle::RecordSink& first() override { return *first_; }
   mirtle::RecordSink& second() override { return second_; }
   void join(mirtle::LineNo lines_before) override { first_->append(std::move(*second_.rows), lines_before); }
   void reset() override {
-    first_.emplace();
-    second_.rows.emplace();
+    first_.emplace(text_bytes_);
+    second_.rows.emplace(text_bytes_ / 2);
   }
 
   auto finish() { return first_->finish(); }
@@ -181,6 +183,7 @@ class RowParts final : public mirtle::SplitSink {
     std::optional<Rows> rows;
   };
 
+  std::size_t text_bytes_;
   std::optional<Rows> first_;
   Later second_;
 };
@@ -193,7 +196,7 @@ Outcome<Rows> parse_into(const mirtle_py::HookList& hooks, std::string_view inpu
   Outcome<Rows> outcome;
   mirtle_py::run_core(hooks.empty(), [&] {
     try {
-      RowParts<Rows> rows;
+      RowParts<Rows> rows(input.size());
       auto result = mirtle::parse_records(hooks.list(), input, rows, options);
       if (result) {
         outcome.tables = rows.finish();

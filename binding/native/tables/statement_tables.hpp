@@ -19,10 +19,18 @@ std::span<const ColumnSpec> document_columns() noexcept;
 // `account`, then the six interval fields in the vocabulary's order.
 std::span<const ColumnSpec> interval_columns() noexcept;
 
+// Documents in a statement of `text_bytes`, about: each takes 1 to 1.7 KB.
+constexpr std::int64_t expected_documents(std::size_t text_bytes) noexcept {
+  return static_cast<std::int64_t>(text_bytes / 1024);
+}
+
 // Turns each document into a row as the parse delivers it.
 class DocumentRows final : public mirtle::RecordSink {
  public:
-  DocumentRows() : table_(std::make_shared<Table>(document_columns())) {}
+  // `text_bytes`: the size of the text the documents come from, which
+  // tells how many rows to make room for.
+  explicit DocumentRows(std::size_t text_bytes)
+      : table_(std::make_shared<Table>(document_columns(), expected_documents(text_bytes))) {}
 
   void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
   void on_interval(std::string_view, mirtle::Interval&&, mirtle::LineNo) override {}
@@ -46,6 +54,7 @@ class DocumentRows final : public mirtle::RecordSink {
 // row per interval.
 class IntervalRows final : public mirtle::RecordSink {
  public:
+  explicit IntervalRows(std::size_t) {}
   void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
   void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo) override {
     intervals_.push_back({std::string(account), std::move(interval)});
@@ -67,6 +76,7 @@ class IntervalRows final : public mirtle::RecordSink {
 // Both tables from one parse: each record goes to the rows of its table.
 class StatementRows final : public mirtle::RecordSink {
  public:
+  explicit StatementRows(std::size_t text_bytes) : documents_(text_bytes), intervals_(text_bytes) {}
   void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
   void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo end_line) override {
     intervals_.on_interval(account, std::move(interval), end_line);

@@ -230,9 +230,34 @@ std::string decimal_type_name(std::uint8_t scale) {
 
 // --- rows --------------------------------------------------------------------
 
-Batch::Batch(std::span<const ColumnSpec> specs) : columns_(specs.size()) {
-  for (std::size_t i = 0; i < specs.size(); ++i)
-    if (specs[i].kind == ColumnKind::Text) columns_[i].offsets.push_back(0);
+Batch::Batch(std::span<const ColumnSpec> specs, std::int64_t rows) : columns_(specs.size()) {
+  const auto n = static_cast<std::size_t>(rows);
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    Column& column = columns_[i];
+    column.validity.reserve((n + 7) / 8);
+    switch (specs[i].kind) {
+      case ColumnKind::Text:
+        column.offsets.reserve(n + 1);
+        column.offsets.push_back(0);
+        break;
+      case ColumnKind::Date: column.days.reserve(n); break;
+      case ColumnKind::Amount:
+        column.amounts.reserve(n);
+        column.scales.reserve(n);
+        break;
+      case ColumnKind::Integer: column.integers.reserve(n); break;
+    }
+  }
+}
+
+void Batch::reserve_texts(std::int64_t rows) {
+  if (rows_ == 0) return;
+  for (Column& column : columns_) {
+    if (column.offsets.empty()) continue;
+    // A quarter more than the rows so far suggest, within a batch's limit.
+    const std::size_t guess = column.bytes.size() / static_cast<std::size_t>(rows_) * static_cast<std::size_t>(rows) / 4 * 5;
+    column.bytes.reserve(std::min(guess, Table::kMaxTextBytes));
+  }
 }
 
 void Batch::mark(Column& column, bool present) {
@@ -332,9 +357,14 @@ void Batch::append_column(std::size_t index, const Batch& from, std::int64_t fir
 
 Batch& Table::row_batch(std::size_t row_text_bytes) {
   if (row_text_bytes > kMaxRowTextBytes) throw TableError("texts too long for one table row");
-  if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes)
-    batches_.emplace_back(specs_);
-  return batches_.back();
+  if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes) {
+    if (!batches_.empty()) expected_rows_ -= batches_.back().rows();
+    batches_.emplace_back(specs_, std::clamp<std::int64_t>(expected_rows_, 0, kMaxRows));
+  }
+  Batch& batch = batches_.back();
+  if (batch.rows() == kSampleRows && expected_rows_ > 2 * kSampleRows)
+    batch.reserve_texts(std::min(expected_rows_, kMaxRows));
+  return batch;
 }
 
 // Row by row, a later row goes where row_batch() would put it.  The rows
@@ -358,7 +388,7 @@ void Table::append(Table&& later) {
     std::size_t bytes = batches_.back().text_bytes();
     for (std::int64_t first = 0; first < from.rows();) {
       if (rows >= kMaxRows || bytes >= kMaxTextBytes) {
-        batches_.emplace_back(specs_);
+        batches_.emplace_back(specs_, 0);
         rows = 0;
         bytes = 0;
       }

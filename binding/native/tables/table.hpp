@@ -54,7 +54,12 @@ struct Column {
 // offsets address.
 class Batch {
  public:
-  explicit Batch(std::span<const ColumnSpec> specs);
+  // Room is made for `rows` rows up front: growing a column moves it to new
+  // memory, and each first touch of a page costs.
+  Batch(std::span<const ColumnSpec> specs, std::int64_t rows);
+
+  // Room for the texts of `rows` rows in all, judged by the rows so far.
+  void reserve_texts(std::int64_t rows);
 
   std::int64_t rows() const noexcept { return rows_; }
   std::size_t text_bytes() const noexcept { return text_bytes_; }
@@ -101,7 +106,10 @@ class Table {
   static constexpr std::size_t kMaxTextBytes = std::size_t{256} << 20;
   static constexpr std::size_t kMaxRowTextBytes = (std::size_t{1} << 31) - 1 - kMaxTextBytes;
 
-  explicit Table(std::span<const ColumnSpec> specs) : specs_(specs) {}
+  // `expected_rows`: how many rows the table will likely have, for the
+  // room made in its batches; more or fewer may come.
+  explicit Table(std::span<const ColumnSpec> specs, std::int64_t expected_rows = 0)
+      : specs_(specs), expected_rows_(expected_rows) {}
 
   std::span<const ColumnSpec> specs() const noexcept { return specs_; }
   const std::vector<Batch>& batches() const noexcept { return batches_; }
@@ -126,7 +134,11 @@ class Table {
   std::optional<RowRef> finish();
 
  private:
+  // A batch's texts are judged after this many rows.
+  static constexpr std::int64_t kSampleRows = 256;
+
   std::span<const ColumnSpec> specs_;
+  std::int64_t expected_rows_;  // of rows still to come, when the last batch was made
   std::vector<Batch> batches_;
   std::uint8_t scale_ = 0;
 };
