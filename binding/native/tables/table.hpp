@@ -134,6 +134,14 @@ class Table {
   std::optional<RowRef> finish();
 
  private:
+  // Rows [first, last) of a later batch that go into batches_[to].
+  struct Run {
+    std::size_t to;
+    std::int64_t first, last;
+    std::size_t text_bytes;
+  };
+  void copy_columns(Batch& from, std::span<const Run> runs);
+
   // A batch's texts are judged after this many rows.
   static constexpr std::int64_t kSampleRows = 256;
 
