@@ -6,6 +6,8 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
+#include <utility>
 
 #include "mirtle/two_parts.hpp"
 
@@ -18,7 +20,10 @@ using mirtle::EventKind;
 // that outgrows its block moves, with what it has so far, to a new one;
 // blocks grow from small (a statement of few sections stays small) to
 // large (few blocks for a large statement).  Texts found in `input`, which
-// outlives the sections, are left there.
+// outlives the sections, are left there.  Copied texts are placed from the
+// block's start, and a key the section before wrote on the same line of
+// its own is not written again: sections mostly list the same keys in the
+// same order, and keys are half the bytes.
 class SectionBuilder {
  public:
   explicit SectionBuilder(std::string_view input) noexcept : input_(input) {}
@@ -31,16 +36,17 @@ class SectionBuilder {
     base_ = in_input_ ? e.line.data() : nullptr;
     if (!block_) grow(0, 0);
     first_line_ = block_->lines_used;
-    first_byte_ = block_->text_used;
     if (e.section_type == mirtle::SectionType::Document) {
-      section_.doc_type_length = length_of(e.value.size());
+      // Placed first: a block that grows meanwhile has no document type to move.
       section_.doc_type_offset = place(e.value);
+      section_.doc_type_length = length_of(e.value.size());
     }
   }
 
   void add(const mirtle::SectionEvent& e) {
     make_room(1, e.key.size() + e.value.size());
-    const std::uint32_t key = place(e.key);
+    const std::optional<std::uint32_t> shared = written_key(e.key);
+    const std::uint32_t key = shared ? *shared : place(e.key);
     const std::uint32_t value = place(e.value);
     block_->lines[block_->lines_used++] = {e.lineno, key, length_of(e.key.size()), value,
                                            length_of(e.value.size())};
@@ -48,9 +54,11 @@ class SectionBuilder {
 
   CompactSection close(mirtle::LineNo end_line) {
     section_.end_line = end_line;
-    section_.base = in_input_ ? base_ : block_->text.get() + first_byte_;
+    section_.base = in_input_ ? base_ : block_->text.get();
     section_.lines = std::span(block_->lines.get() + first_line_, block_->lines_used - first_line_);
     section_.block = block_;
+    previous_line_ = first_line_;
+    previous_lines_ = in_input_ ? 0 : section_.lines.size();
     return std::move(section_);
   }
 
@@ -71,12 +79,28 @@ class SectionBuilder {
            std::less_equal<>()(text.data() + text.size(), input_.data() + input_.size());
   }
 
+  // Where `key` is in the block when the section before holds it on the
+  // line this one is about to add.
+  std::optional<std::uint32_t> written_key(std::string_view key) const noexcept {
+    const std::size_t at = block_->lines_used - first_line_;
+    if (in_input_ || at >= previous_lines_) return std::nullopt;
+    const CompactLine& line = block_->lines[previous_line_ + at];
+    if (line.key_length != key.size() || std::memcmp(block_->text.get() + line.key_offset, key.data(), key.size()) != 0)
+      return std::nullopt;
+    return line.key_offset;
+  }
+
   // Where `text` is, from the section's base: in the input, or copied.
   std::uint32_t place(std::string_view text) {
     if (in_input_) return length_of(static_cast<std::size_t>(text.data() - base_));
     make_room(0, text.size());
-    const std::size_t offset = block_->text_used - first_byte_;
-    if (!text.empty()) std::memcpy(block_->text.get() + block_->text_used, text.data(), text.size());
+    return copy(text);
+  }
+
+  // `text` at the end of the block's texts, which has room for it.
+  std::uint32_t copy(std::string_view text) {
+    const std::size_t offset = block_->text_used;
+    if (!text.empty()) std::memcpy(block_->text.get() + offset, text.data(), text.size());
     block_->text_used += text.size();
     return length_of(offset);
   }
@@ -90,21 +114,28 @@ class SectionBuilder {
   // A new block with room for the open section's lines and texts so far
   // and `lines` and `bytes` more, which takes them over.
   void grow(std::size_t lines, std::size_t bytes) {
-    const std::size_t held_lines = block_ ? block_->lines_used - first_line_ : 0;
-    const std::size_t held_bytes = block_ ? block_->text_used - first_byte_ : 0;
+    const std::span<const CompactLine> held =
+        block_ ? std::span<const CompactLine>(block_->lines.get() + first_line_, block_->lines_used - first_line_)
+               : std::span<const CompactLine>();
+    std::size_t held_bytes = section_.doc_type_length;
+    for (const CompactLine& line : held) held_bytes += line.key_length + line.value_length;
     line_room_ = std::min(line_room_ == 0 ? kFirstLines : line_room_ * 2, kLastLines);
-    const std::size_t line_room = std::max(line_room_, 2 * (held_lines + lines));
+    const std::size_t line_room = std::max(line_room_, 2 * (held.size() + lines));
     const std::size_t text_room = in_input_ ? 0 : std::max(line_room * kBytesPerLine, 2 * (held_bytes + bytes));
-    auto block = std::make_shared<SectionBlock>(line_room, text_room);
-    if (block_) {
-      std::copy_n(block_->lines.get() + first_line_, held_lines, block->lines.get());
-      if (held_bytes != 0) std::memcpy(block->text.get(), block_->text.get() + first_byte_, held_bytes);
-    }
-    block->lines_used = held_lines;
-    block->text_used = held_bytes;
+    std::shared_ptr<SectionBlock> old = std::exchange(block_, std::make_shared<SectionBlock>(line_room, text_room));
+    std::copy(held.begin(), held.end(), block_->lines.get());
+    block_->lines_used = held.size();
     first_line_ = 0;
-    first_byte_ = 0;
-    block_ = std::move(block);
+    previous_lines_ = 0;
+    if (in_input_ || !old) return;
+    // Texts copied anew, keys shared with earlier sections included.
+    const char* const from = old->text.get();
+    section_.doc_type_offset = copy({from + section_.doc_type_offset, section_.doc_type_length});
+    for (std::size_t i = 0; i < held.size(); ++i) {
+      CompactLine& line = block_->lines[i];
+      line.key_offset = copy({from + line.key_offset, line.key_length});
+      line.value_offset = copy({from + line.value_offset, line.value_length});
+    }
   }
 
   std::string_view input_;  // empty: every text is copied
@@ -113,7 +144,9 @@ class SectionBuilder {
   const char* base_ = nullptr;  // the open section's start line, when in the input
   std::shared_ptr<SectionBlock> block_;
   std::size_t line_room_ = 0;  // of the last block made, before a large section's needs
-  std::size_t first_line_ = 0, first_byte_ = 0;  // the open section's start in block_
+  std::size_t first_line_ = 0;  // the open section's first line in block_
+  // The lines of the section before, in block_, whose keys may be shared.
+  std::size_t previous_line_ = 0, previous_lines_ = 0;
 };
 
 }  // namespace

@@ -130,3 +130,21 @@ def test_sections_of_bytes_are_those_of_any_buffer(threads):
         assert sections_shape(_native.read_sections(data, threads)) == copied
         last = _native.read_sections(bytes(data), threads).sections[-1]  # its bytes referenced by it alone
         assert (last.kind, last.doc_type, last.start_line, last.end_line, last.attributes) == copied[2][-1]
+
+
+def test_sections_of_any_size_are_kept_whole():
+    """Sections that outgrow the memory made for them, with keys repeated from the section before
+    and changed from it, a long document type and long values: the copies equal the text."""
+    sections = []
+    for n, (lines, width) in enumerate([(1, 1), (70, 3), (20000, 20), (5, 200000), (20000, 1), (3, 0)]):
+        keys = [f"Ключ{i % (7 + n)}" for i in range(lines)]
+        body = "".join(f"{k}={'ж' * width}{i}\n" for i, k in enumerate(keys))
+        sections.append(f"СекцияДокумент={'Т' * (70000 if n == 3 else n)}\n{body}КонецДокумента\n")
+    text = "1CClientBankExchange\nВерсияФормата=1.03\n" + "".join(sections) + "КонецФайла\n"
+    for encoding in ("utf-8", "cp1251"):
+        data = text.encode(encoding)
+        expected = sections_shape(_native.read_sections(data, 1))
+        assert [len(s[4]) for s in expected[2]] == [1, 70, 20000, 5, 20000, 3]
+        assert expected[2][2][4][-1] == (20000 + 70 + 5 + 3, "Ключ1", "ж" * 20 + "19999")
+        for threads in (1, 2):
+            assert sections_shape(_native.read_sections(bytearray(data), threads)) == expected
