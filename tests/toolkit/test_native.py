@@ -334,6 +334,8 @@ NATIVE_CALLS = {
     "parse-error": lambda: refusal(mirtle_py.UnfinishedError, lambda: _native.parse(memoryview(BROKEN))),
     "read_sections": lambda: list(map(attrgetter("attributes"), _native.read_sections(memoryview(TEXT)).sections)),
     "read_sections-error": lambda: refusal(mirtle_py.SyntaxError, lambda: _native.read_sections(TEXT + b"x\n")),
+    "read_sections-in-place": lambda: list(map(attrgetter("attributes"), _native.read_sections(TEXT, 2).sections)),
+    "tables-two-parts": lambda: list(map(attrgetter("num_rows"), _native.tables(TEXT, None, 2))),
     "tables": lambda: list(map(attrgetter("num_rows"), _native.tables(bytearray(TEXT), [mark_payee]))),
     "tables-refused": lambda: refusal(TypeError, lambda: _native.tables(NON_CONTIGUOUS)),
     "document_error": lambda: repr(_native.document_error(7, "ё")),
