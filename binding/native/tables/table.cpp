@@ -329,9 +329,14 @@ void append_bits(std::vector<std::uint8_t>& to, std::size_t at, const std::vecto
 }
 
 template <typename T>
+void reserve_more(std::vector<T>& to, std::size_t more) {
+  to.reserve(to.size() + more);
+}
+
+template <typename T>
 void append_range(std::vector<T>& to, const std::vector<T>& from, std::size_t first, std::size_t last) {
   if (from.empty()) return;
-  to.reserve(to.size() + (last - first));
+  reserve_more(to, last - first);
   to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(first), from.begin() + static_cast<std::ptrdiff_t>(last));
 }
 
@@ -347,10 +352,14 @@ void Batch::append_column(std::size_t index, const Batch& from, std::int64_t fir
   if (!column.offsets.empty()) {
     const std::int32_t begin = column.offsets[first], end = column.offsets[last];
     const auto shift = static_cast<std::int32_t>(to.bytes.size()) - begin;
-    to.bytes.reserve(to.bytes.size() + static_cast<std::size_t>(end - begin));
-    to.bytes.append(column.bytes, static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
-    to.offsets.reserve(to.offsets.size() + (last - first));
-    for (std::size_t r = first + 1; r <= last; ++r) to.offsets.push_back(column.offsets[r] + shift);
+    const auto bytes = static_cast<std::size_t>(end - begin);
+    to.bytes.reserve(to.bytes.size() + bytes);
+    to.bytes.append(column.bytes, static_cast<std::size_t>(begin), bytes);
+    reserve_more(to.offsets, last - first);
+    const std::size_t at = to.offsets.size();
+    to.offsets.insert(to.offsets.end(), column.offsets.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                      column.offsets.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    for (std::size_t r = at; r < to.offsets.size(); ++r) to.offsets[r] += shift;
   }
   append_range(to.days, column.days, first, last);
   append_range(to.amounts, column.amounts, first, last);
@@ -409,7 +418,14 @@ void Table::append(Table&& later) {
     std::vector<Run> runs;
     std::int64_t rows = batches_.back().rows();
     std::size_t bytes = batches_.back().text_bytes();
-    for (std::int64_t first = 0; first < from.rows();) {
+    // A batch that fits whole needs no look at its rows: before each of
+    // them the texts stay below the limit.
+    if (rows + from.rows() <= kMaxRows && bytes + from.text_bytes() < kMaxTextBytes && rows < kMaxRows) {
+      runs.push_back({batches_.size() - 1, 0, from.rows(), from.text_bytes()});
+      rows += from.rows();
+      bytes += from.text_bytes();
+    }
+    for (std::int64_t first = runs.empty() ? 0 : from.rows(); first < from.rows();) {
       if (rows >= kMaxRows || bytes >= kMaxTextBytes) {
         batches_.emplace_back(specs_, 0);
         rows = 0;
