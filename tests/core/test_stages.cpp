@@ -387,6 +387,23 @@ TEST(Stages, RecordSinkAgreesWithTheStatement) {
   }
 }
 
+// A document's text bytes in one figure, as the Arrow rows check them, are those of its texts.
+TEST(Stages, DocumentTextBytesAreItsTexts) {
+  std::size_t documents = 0;
+  for (const std::string& input : inputs(6)) {
+    const auto statement = parse(input);
+    if (!statement) continue;
+    for (const Document& d : statement->documents) {
+      std::size_t bytes = 0;
+      for (std::size_t f = 0; f < kDocFieldCount; ++f)
+        if (const auto text = d.text(static_cast<DocField>(f))) bytes += text->size();
+      EXPECT_EQ(d.text_bytes(), bytes);
+      ++documents;
+    }
+  }
+  EXPECT_GT(documents, 100u);
+}
+
 // Each interval comes with both lines of its section, the ones the section stream names, with
 // hooks and without; a sink that overrides on_interval alone still gets every interval.
 TEST(Stages, IntervalsComeWithTheirSectionsLines) {

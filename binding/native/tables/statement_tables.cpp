@@ -102,15 +102,6 @@ void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::Li
   batch.end_row();
 }
 
-std::size_t text_bytes(const mirtle::Document& document) noexcept {
-  std::size_t total = 0;
-  const DocumentSpecs& specs = document_spec_table();
-  for (std::size_t i = 0; i < mirtle::kDocFieldCount; ++i)
-    if (specs[i].kind == Kind::Text)
-      if (const auto text = document.text(mirtle::kDocumentAttributes[i].field)) total += text->size();
-  return total;
-}
-
 std::string_view text_at(const Column& column, std::int64_t row) {
   const auto r = static_cast<std::size_t>(row);
   return std::string_view(column.bytes).substr(static_cast<std::size_t>(column.offsets[r]),
@@ -127,7 +118,7 @@ std::span<const ColumnSpec> document_columns() noexcept { return document_spec_t
 std::span<const ColumnSpec> interval_columns() noexcept { return kIntervalSpecs; }
 
 void DocumentRows::on_document(mirtle::Document&& document, mirtle::LineNo end_line) {
-  const std::size_t bytes = text_bytes(document);
+  const std::size_t bytes = document.text_bytes();
   if (bytes > Table::kMaxRowTextBytes)
     throw TableError("document closed at line " + std::to_string(end_line) + ": texts longer than " +
                      std::to_string(Table::kMaxRowTextBytes) + " bytes");

@@ -263,26 +263,6 @@ void Batch::reserve_texts(std::int64_t rows) {
   }
 }
 
-void Batch::mark(Column& column, bool present) {
-  const auto bit = static_cast<unsigned>(rows_ & 7);
-  if (bit == 0) column.validity.push_back(0);
-  if (present) {
-    column.validity.back() = static_cast<std::uint8_t>(column.validity.back() | (1u << bit));
-  } else {
-    ++column.null_count;
-  }
-}
-
-void Batch::text(std::size_t index, std::optional<std::string_view> value) {
-  Column& column = columns_[index];
-  mark(column, value.has_value());
-  if (value) {
-    column.bytes.append(*value);
-    text_bytes_ += value->size();
-  }
-  column.offsets.push_back(static_cast<std::int32_t>(column.bytes.size()));
-}
-
 void Batch::date(std::size_t index, const std::optional<mirtle::Date>& value) {
   Column& column = columns_[index];
   mark(column, value.has_value());

@@ -67,7 +67,16 @@ class Batch {
   Column& column(std::size_t index) noexcept { return columns_[index]; }
 
   // A row is written by one call per column, in column order, then end_row.
-  void text(std::size_t index, std::optional<std::string_view> value);
+  // Inline, as mark(): 40 of a document row's 54 calls.
+  void text(std::size_t index, std::optional<std::string_view> value) {
+    Column& column = columns_[index];
+    mark(column, value.has_value());
+    if (value) {
+      column.bytes.append(*value);
+      text_bytes_ += value->size();
+    }
+    column.offsets.push_back(static_cast<std::int32_t>(column.bytes.size()));
+  }
   void date(std::size_t index, const std::optional<mirtle::Date>& value);
   void amount(std::size_t index, const std::optional<mirtle::Decimal>& value);
   void integer(std::size_t index, std::int64_t value);
@@ -87,7 +96,15 @@ class Batch {
   void drop(std::size_t index) noexcept { columns_[index] = Column{}; }
 
  private:
-  void mark(Column& column, bool present);
+  void mark(Column& column, bool present) {
+    const auto bit = static_cast<unsigned>(rows_ & 7);
+    if (bit == 0) column.validity.push_back(0);
+    if (present) {
+      column.validity.back() = static_cast<std::uint8_t>(column.validity.back() | (1u << bit));
+    } else {
+      ++column.null_count;
+    }
+  }
 
   std::vector<Column> columns_;
   std::int64_t rows_ = 0;
