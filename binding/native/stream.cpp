@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "mirtle/two_parts.hpp"
+#include "mirtle/unicode.hpp"
 
 namespace mirtle_native {
 namespace {
@@ -24,7 +25,7 @@ using mirtle::EventKind;
 // block's start, and a key the section before wrote on the same line of
 // its own is not written again: sections mostly list the same keys in the
 // same order, and keys are half the bytes.
-class SectionBuilder {
+class SectionBuilder final : public mirtle::SectionStream::AttributeLines {
  public:
   explicit SectionBuilder(std::string_view input) noexcept : input_(input) {}
 
@@ -43,13 +44,29 @@ class SectionBuilder {
     }
   }
 
-  void add(const mirtle::SectionEvent& e) {
-    make_room(1, e.key.size() + e.value.size());
-    const std::optional<std::uint32_t> shared = written_key(e.key);
-    const std::uint32_t key = shared ? *shared : place(e.key);
-    const std::uint32_t value = place(e.value);
-    block_->lines[block_->lines_used++] = {e.lineno, key, length_of(e.key.size()), value,
-                                           length_of(e.value.size())};
+  void add(const mirtle::SectionEvent& e) { take(e.key, e.value, e.lineno); }
+
+  void take(std::string_view key, std::string_view value, mirtle::LineNo lineno) override {
+    make_room(1, key.size() + value.size());
+    const std::optional<std::uint32_t> shared = written_key(key);
+    add(shared ? *shared : place(key), key.size(), value, lineno);
+  }
+
+  // A line whose key is the one the section before has on the same line
+  // needs no classifying, and, copied, no copy of its key.
+  bool take_expected(std::string_view line, mirtle::LineNo lineno) override {
+    const std::size_t at = block_->lines_used - first_line_;
+    if (at >= previous_lines_) return false;
+    const CompactLine& before = block_->lines[previous_line_ + at];
+    const std::size_t size = before.key_length;
+    if (line.size() <= size || line[size] != '=' ||
+        std::memcmp(line.data(), previous_base_ + before.key_offset, size) != 0)
+      return false;
+    const std::string_view value = mirtle::text::trim(line.substr(size + 1));
+    make_room(1, size + value.size());
+    const bool shared = !in_input_ && previous_lines_ > at && previous_base_ == block_->text.get();
+    add(shared ? before.key_offset : place(line.substr(0, size)), size, value, lineno);
+    return true;
   }
 
   CompactSection close(mirtle::LineNo end_line) {
@@ -58,11 +75,18 @@ class SectionBuilder {
     section_.lines = std::span(block_->lines.get() + first_line_, block_->lines_used - first_line_);
     section_.block = block_;
     previous_line_ = first_line_;
-    previous_lines_ = in_input_ ? 0 : section_.lines.size();
+    previous_lines_ = section_.lines.size();
+    previous_base_ = section_.base;
     return std::move(section_);
   }
 
  private:
+  // A line whose key is placed already; room is made.
+  void add(std::uint32_t key, std::size_t key_size, std::string_view value, mirtle::LineNo lineno) {
+    const std::uint32_t at = place(value);
+    block_->lines[block_->lines_used++] = {lineno, key, length_of(key_size), at, length_of(value.size())};
+  }
+
   static constexpr std::size_t kFirstLines = 64, kLastLines = 16384;
   static constexpr std::size_t kBytesPerLine = 32;
 
@@ -83,7 +107,7 @@ class SectionBuilder {
   // line this one is about to add.
   std::optional<std::uint32_t> written_key(std::string_view key) const noexcept {
     const std::size_t at = block_->lines_used - first_line_;
-    if (in_input_ || at >= previous_lines_) return std::nullopt;
+    if (in_input_ || at >= previous_lines_ || previous_base_ != block_->text.get()) return std::nullopt;
     const CompactLine& line = block_->lines[previous_line_ + at];
     if (line.key_length != key.size() || std::memcmp(block_->text.get() + line.key_offset, key.data(), key.size()) != 0)
       return std::nullopt;
@@ -145,8 +169,10 @@ class SectionBuilder {
   std::shared_ptr<SectionBlock> block_;
   std::size_t line_room_ = 0;  // of the last block made, before a large section's needs
   std::size_t first_line_ = 0;  // the open section's first line in block_
-  // The lines of the section before, in block_, whose keys may be shared.
+  // The lines of the section before, in block_, whose keys are expected
+  // again and, when they are in the block's texts, shared.
   std::size_t previous_line_ = 0, previous_lines_ = 0;
+  const char* previous_base_ = nullptr;
 };
 
 }  // namespace
@@ -189,7 +215,10 @@ mirtle::Result<mirtle::Ok, mirtle::ParseError> read_into(mirtle::SectionStream& 
       case EventKind::HeaderAttribute:
         out.header.push_back({e.lineno, std::string(e.key), std::string(e.value)});
         break;
-      case EventKind::SectionStart: builder.open(e); break;
+      case EventKind::SectionStart:
+        builder.open(e);
+        stream.read_attributes(builder);
+        break;
       case EventKind::SectionAttribute: builder.add(e); break;
       case EventKind::SectionEnd:
         out.sections.push_back(builder.close(e.lineno));
