@@ -3,6 +3,7 @@
 // and the owned form of the stream.
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "mirtle/sections.hpp"
 #include "records/src/attribute_list.hpp"
@@ -341,6 +342,58 @@ TEST(Stages, StreamReproducesTheLines) {
     ASSERT_EQ(seen, want);
     if (!more) {
       EXPECT_TRUE(stream_error_agrees(more.error(), parse(input)));
+    }
+  }
+}
+
+// Every line of a section, by event or through read_attributes, with the keys it is told to
+// expect: the same lines, keys and values at the same numbers, and the same error.
+TEST(Stages, AttributesReadAsTheirEvents) {
+  using Line = std::tuple<LineNo, std::string, std::string>;
+  struct Lines final : SectionStream::AttributeLines {
+    bool take_expected(std::string_view line, LineNo lineno) override {
+      if (next >= expect.size()) return false;
+      const std::string& key = expect[next];
+      if (!line.starts_with(key) || line.size() == key.size() || line[key.size()] != '=') return false;
+      take(key, text::trim(line.substr(key.size() + 1)), lineno);
+      return true;
+    }
+    void take(std::string_view key, std::string_view value, LineNo lineno) override {
+      got.emplace_back(lineno, std::string(key), std::string(value));
+      ++next;
+    }
+    std::vector<std::string> expect;  // keys, by line of the section
+    std::size_t next = 0;
+    std::vector<Line> got;
+  };
+  for (const std::string& input : inputs(12)) {
+    for (const int guess : {0, 1, 2}) {  // no keys expected, the last section's, wrong ones
+      std::vector<Line> by_event, by_reader;
+      std::string by_event_end, by_reader_end;
+      for (const bool reader : {false, true}) {
+        auto stream = SectionStream::open(input);
+        if (!stream) break;
+        Lines lines;
+        std::vector<Line>& out = reader ? by_reader : by_event;
+        SectionEvent e;
+        Result<bool, ParseError> more = true;
+        while ((more = stream->next(e)) && *more) {
+          if (e.kind == EventKind::SectionAttribute) out.emplace_back(e.lineno, e.key, e.value);
+          if (e.kind == EventKind::SectionEnd) out.emplace_back(e.lineno, "end", "");
+          if (e.kind != EventKind::SectionStart || !reader) continue;
+          std::vector<std::string> keys;
+          for (std::size_t i = lines.got.size() - lines.next; i < lines.got.size(); ++i)
+            keys.push_back(guess == 2 ? std::get<1>(lines.got[i]) + "x" : std::get<1>(lines.got[i]));
+          lines.expect = guess == 0 ? std::vector<std::string>() : keys;
+          lines.next = 0;
+          const std::size_t before = lines.got.size();
+          stream->read_attributes(lines);
+          out.insert(out.end(), lines.got.begin() + static_cast<std::ptrdiff_t>(before), lines.got.end());
+        }
+        (reader ? by_reader_end : by_event_end) = more ? "ok" : summary(more.error());
+      }
+      EXPECT_EQ(by_reader, by_event) << guess;
+      EXPECT_EQ(by_reader_end, by_event_end) << guess;
     }
   }
 }
