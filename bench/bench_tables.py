@@ -4,6 +4,7 @@
     scripts/in-root python3.14 bench/bench_tables.py                  # 50 MB, both encodings
     scripts/in-root python3.14 bench/bench_tables.py --rss 200MB      # peak memory of one table
     scripts/in-root python3.14 bench/bench_tables.py --dask 16x4MB    # Dask, one and two workers
+    scripts/in-root python3.14 bench/bench_tables.py --paths          # every path against parse, interleaved
 
 Statements are generated into bench/data/ once.  Each time is the best of
 --runs runs; MB means 10^6 bytes.  The table time includes pyarrow's import
@@ -61,6 +62,35 @@ def side_by_side(size: str, runs: int) -> None:
         print(f"{os.path.basename(path):<28}{mb / parse:>12.0f}{mb / table:>12.0f}{parse / table:>13.2f}{rows:>10}")
 
 
+def paths_against_parse(size: str, runs: int) -> None:
+    """Each path's speed as a share of parse's: the paths take turns, one
+    run each, for --runs rounds, and each keeps its best time, so a slow
+    stretch of the machine falls on all of them alike."""
+    import mirtle
+    import mirtle_py
+    paths = {
+        "parse": mirtle_py.parse,
+        "sections": mirtle.sections,
+        "documents_table": mirtle.documents_table,
+        "intervals_table": mirtle.intervals_table,
+    }
+    print(f"{'statement':<28}" + "".join(f"{name:>17}" for name in paths))
+    for encoding in ("utf-8", "cp1251"):
+        path = statement_file(size, encoding)
+        with open(path, "rb") as f:
+            data = f.read()
+        for call in paths.values():
+            call(data)  # warm up; pyarrow imported here
+        times = {name: float("inf") for name in paths}
+        for _ in range(runs):
+            for name, call in paths.items():
+                times[name] = min(times[name], best(1, lambda: call(data)))
+        mb = len(data) / 1e6
+        cells = [f"{mb / times['parse']:>12.0f} MB/s"]
+        cells += [f"{times['parse'] / times[name]:>17.2f}" for name in list(paths)[1:]]
+        print(f"{os.path.basename(path):<28}" + "".join(cells))
+
+
 def peak_memory(size: str) -> None:
     path = statement_file(size, "utf-8")
     code = ("import resource, sys, mirtle, pyarrow\n"
@@ -99,11 +129,14 @@ def main() -> None:
     p.add_argument("--runs", type=int, default=5)
     p.add_argument("--rss", metavar="SIZE", help="report the peak memory of one table of SIZE")
     p.add_argument("--dask", metavar="NxSIZE", help="Dask over N files of SIZE, one and two workers")
+    p.add_argument("--paths", action="store_true", help="sections and both tables as shares of parse's speed")
     args = p.parse_args()
     if args.rss:
         peak_memory(args.rss)
     elif args.dask:
         dask_throughput(args.dask)
+    elif args.paths:
+        paths_against_parse(args.size, args.runs)
     else:
         side_by_side(args.size, args.runs)
 

@@ -56,7 +56,8 @@ PyMethodDef methods[] = {
      "parse($module, /, statement, hooks=None)\n--\n\n"
      "mirtle_py.parse over any contiguous buffer, read in place."},
     {"read_sections", fastcall<read_sections>(), kFastcall,
-     "read_sections($module, data, /)\n--\n\nThe section stream of a statement in any contiguous buffer."},
+     "read_sections($module, data, /, threads=None)\n--\n\n"
+     "The section stream of a statement in any contiguous buffer; `threads` as for documents."},
     {"document_error", fastcall<document_error>(), kFastcall,
      "document_error($module, lineno, message, /)\n--\n\n"
      "The mirtle_py.SyntaxError for a document that could not be built (returned, not raised)."},
@@ -79,13 +80,15 @@ PyMethodDef methods[] = {
      "statement_date($module, year, month, day, /)\n--\n\n"
      "The date as a statement writes it (dd.mm.yyyy), or None when it is no date a reader gives."},
     {"documents", fastcall<documents>(), kFastcall,
-     "documents($module, /, statement, hooks=None)\n--\n\n"
-     "The statement's documents as ArrowData: one row per built document."},
+     "documents($module, /, statement, hooks=None, threads=None)\n--\n\n"
+     "The statement's documents as ArrowData: one row per built document.  `threads`: None or 0 reads\n"
+     "a large statement in two parts at once where the machine allows, 1 on this thread only, 2 in two\n"
+     "parts whenever it can be cut, whatever its size; the result is the same."},
     {"intervals", fastcall<intervals>(), kFastcall,
-     "intervals($module, /, statement, hooks=None)\n--\n\n"
+     "intervals($module, /, statement, hooks=None, threads=None)\n--\n\n"
      "The statement's balance intervals as ArrowData: one row per interval."},
     {"tables", fastcall<tables>(), kFastcall,
-     "tables($module, /, statement, hooks=None)\n--\n\n"
+     "tables($module, /, statement, hooks=None, threads=None)\n--\n\n"
      "(documents, intervals) as ArrowData from one parse."},
     {"to_json", fastcall<to_json>(), kFastcall,
      "to_json($module, statement, /)\n--\n\n"

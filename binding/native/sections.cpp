@@ -65,6 +65,7 @@ void append_count(std::string& out, std::size_t count) { out += std::to_string(c
 struct SectionObject {
   PyObject_HEAD
   CompactSection record;
+  PyObject* input;  // owned: the bytes the record's texts are in, or nullptr
 };
 
 const CompactSection& record_of(PyObject* self) noexcept {
@@ -124,6 +125,7 @@ PyObject* section_compare(PyObject* a, PyObject* b, int op) {
 
 void section_dealloc(PyObject* self) {
   std::destroy_at(&reinterpret_cast<SectionObject*>(self)->record);
+  Py_CLEAR(reinterpret_cast<SectionObject*>(self)->input);
   mirtle_py::free_heap_instance(self);
 }
 
@@ -141,12 +143,16 @@ constexpr unsigned long kFlags =
 
 PyType_Spec section_spec = {"mirtle.Section", sizeof(SectionObject), 0, kFlags, section_slots};
 
-PyObject* new_section(CompactSection&& record) noexcept {
+// A new Section taking over `record`, whose texts may be in `input` (a
+// bytes object, or nullptr).
+PyObject* new_section(CompactSection&& record, PyObject* input) noexcept {
   PyTypeObject* type = section_class();
   if (type == nullptr) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<SectionObject*>(self)->record) CompactSection(std::move(record));
+  SectionObject* section = reinterpret_cast<SectionObject*>(self);
+  new (&section->record) CompactSection(std::move(record));
+  section->input = Py_XNewRef(input);
   return self;
 }
 
@@ -225,22 +231,23 @@ PyType_Slot sections_slots[] = {
 PyType_Spec sections_spec = {"mirtle.Sections", sizeof(SectionsObject), 0, kFlags | Py_TPFLAGS_HAVE_GC,
                              sections_slots};
 
-PyObject* section_list(std::vector<CompactSection>& sections) noexcept {
+PyObject* section_list(std::vector<CompactSection>& sections, PyObject* input) noexcept {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(sections.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < sections.size(); ++i) {
-    PyObject* item = new_section(std::move(sections[i]));
+    PyObject* item = new_section(std::move(sections[i]), input);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
   }
   return list.release();
 }
 
-// Consumes `raw`; a new Sections object, or nullptr with an error set.
-PyObject* new_sections(CompactStatement&& raw) noexcept {
+// Consumes `raw`, whose texts may be in `input` (a bytes object, or
+// nullptr); a new Sections object, or nullptr with an error set.
+PyObject* new_sections(CompactStatement&& raw, PyObject* input) noexcept {
   Ref header = Ref::steal(line_list(raw.header));
   if (!header) return nullptr;
-  Ref sections = Ref::steal(section_list(raw.sections));
+  Ref sections = Ref::steal(section_list(raw.sections, input));
   if (!sections) return nullptr;
   PyTypeObject* type = sections_class();
   if (type == nullptr) return nullptr;
@@ -253,7 +260,7 @@ PyObject* new_sections(CompactStatement&& raw) noexcept {
   return self;
 }
 
-constexpr const char* kReadParams[] = {"data"};
+constexpr const char* kReadParams[] = {"data", "threads"};
 constexpr mirtle_py::Signature kReadSignature{"read_sections", kReadParams, 1, 1};
 
 constinit mirtle_py::OnceSlot sections_slot, section_slot;
@@ -276,15 +283,19 @@ SectionsView sections_view(PyObject* sections) noexcept {
 mirtle::RawSection section_record(PyObject* section) { return record_of(section).to_raw(); }
 
 PyObject* read_sections(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  PyObject* data = nullptr;
-  if (!mirtle_py::bind_fastcall(kReadSignature, args, nargs, kwnames, &data)) return nullptr;
+  PyObject* values[2] = {};
+  if (!mirtle_py::bind_fastcall(kReadSignature, args, nargs, kwnames, values)) return nullptr;
+  mirtle::ParseOptions options;
+  if (!mirtle_py::bind_threads(values[1], options)) return nullptr;
   return mirtle_py::guarded([&]() -> PyObject* {
     mirtle_py::Buffer input;
-    if (!input.acquire(data, "data")) return nullptr;
+    if (!input.acquire(values[0], "data")) return nullptr;
+    // The texts of a bytes object, which cannot change, are kept in place.
+    PyObject* kept = PyBytes_Check(values[0]) ? values[0] : nullptr;
     std::optional<mirtle::Result<CompactStatement, mirtle::ParseError>> result;
-    mirtle_py::run_core(true, [&] { result.emplace(read_compact(input.text())); });
+    mirtle_py::run_core(true, [&] { result.emplace(read_compact(input.text(), options, kept != nullptr)); });
     if (!*result) return mirtle_py::raise_parse_error(std::move(*result).error());
-    return new_sections(std::move(*result).value());
+    return new_sections(std::move(*result).value(), kept);
   });
 }
 

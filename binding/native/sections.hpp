@@ -11,8 +11,10 @@ namespace mirtle_native {
 PyTypeObject* sections_class();
 PyTypeObject* section_class();
 
-// read_sections(data, /): the stream of a statement in any contiguous
-// buffer; raises the mirtle_py exception that parse raises for the same line.
+// read_sections(data, /, threads=None): the stream of a statement in any
+// contiguous buffer, read in two parts at once as `threads` allows
+// (mirtle_py::bind_threads); raises the mirtle_py exception that parse
+// raises for the same line.
 PyObject* read_sections(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // The parts of a Sections or Section object (the caller checks the type).

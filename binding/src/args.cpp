@@ -119,4 +119,21 @@ bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject
   return check_required(sig, out);
 }
 
+bool bind_threads(PyObject* value, mirtle::ParseOptions& out) noexcept {
+  if (value == nullptr || value == Py_None) return true;
+  if (!PyLong_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "threads must be an int or None, not %T", value);
+    return false;
+  }
+  const long threads = PyLong_AsLong(value);
+  if (threads == -1 && PyErr_Occurred()) return false;
+  if (threads < 0 || threads > 2) {
+    PyErr_Format(PyExc_ValueError, "threads must be 0, 1 or 2, not %ld", threads);
+    return false;
+  }
+  out.threads = static_cast<unsigned>(threads);
+  if (threads == 2) out.split_from = 0;
+  return true;
+}
+
 }  // namespace mirtle_py

@@ -5,6 +5,7 @@
 
 #include <span>
 
+#include "mirtle/statement.hpp"
 #include "py.hpp"
 
 namespace mirtle_py {
@@ -24,5 +25,11 @@ bool bind_fastcall(const Signature& sig, PyObject* const* args, Py_ssize_t nargs
 
 // The same for a tuple and an optional dict, as tp_new receives them.
 bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) noexcept;
+
+// A read's `threads` argument as ParseOptions: None or 0, two parts when
+// the machine and the text's size allow; 1, the calling thread only; 2, two
+// parts whenever the text can be cut, whatever its size (for tests).
+// Raises TypeError or ValueError for anything else.
+bool bind_threads(PyObject* value, mirtle::ParseOptions& out) noexcept;
 
 }  // namespace mirtle_py

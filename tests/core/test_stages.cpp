@@ -3,6 +3,7 @@
 // and the owned form of the stream.
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "mirtle/sections.hpp"
 #include "records/src/attribute_list.hpp"
@@ -137,15 +138,9 @@ TEST(Stages, FieldsAgreeWithTheAttributeList) {
   }
 }
 
-// A large statement is read in two parts at once, the second on a thread of its own; the result
-// must be the whole text's, whatever lies on either side of the cut.  Every input here is cut
-// (no size limit), so the mutations put errors, warnings, repeats and stray markers before, at
-// and after the cut, and the cases below aim at what the cut itself must get right.
-TEST(Stages, TwoPartsAgreeWithOneThread) {
-  ParseOptions one, two;
-  one.threads = 1;
-  two.threads = 2;
-  two.split_from = 0;
+// Statements to read in two parts: the mutations put errors, warnings, repeats and stray markers
+// before, at and after the cut, and the cases after them aim at what the cut itself must get right.
+std::vector<std::pair<std::string, const char*>> two_part_cases() {
   std::vector<std::pair<std::string, const char*>> cases;
   for (std::string& input : inputs(30)) cases.emplace_back(std::move(input), "mutation");
 
@@ -182,16 +177,89 @@ TEST(Stages, TwoPartsAgreeWithOneThread) {
   cases.emplace_back(utf8_text.substr(0, utf8_text.find("СекцияДокумент")) + repeat("Получатель=x\n", 20000) +
                          utf8_text.substr(utf8_text.find("СекцияДокумент")),
                      "a header past the middle");
+  return cases;
+}
 
+// Records of either part, in order, with their lines; the second's moved on when joined.
+struct Logged final : RecordSink {
+  void on_header(Encoding, const AttributeMap& header) override { header_lines.push_back(header.size()); }
+  void on_interval(std::string_view, Interval&&, LineNo) override {}
+  void on_interval_section(std::string_view account, Interval&& interval, LineNo start, LineNo end) override {
+    records.push_back({start, end, std::string(account) + " " + format_date(interval.date_start)});
+  }
+  void on_document(Document&& document, LineNo end) override {
+    records.push_back({0, end, "document"});
+    documents.push_back(std::move(document));
+  }
+  void on_warning(Warning&& warning) override { records.push_back({0, warning.lineno, warning.message}); }
+
+  struct Record {
+    LineNo start, end;
+    std::string what;
+    bool operator==(const Record&) const = default;
+  };
+  std::vector<std::size_t> header_lines;
+  std::vector<Record> records;
+  std::vector<Document> documents;
+};
+
+struct LoggedParts final : SplitSink {
+  RecordSink& first() override { return whole; }
+  RecordSink& second() override { return part; }
+  void join(LineNo lines_before) override {
+    for (Logged::Record& r : part.records) {
+      if (r.start != 0) r.start += lines_before;
+      r.end += lines_before;
+      whole.records.push_back(r);
+    }
+    for (Document& d : part.documents) whole.documents.push_back(std::move(d));
+    EXPECT_TRUE(part.header_lines.empty());
+  }
+  void reset() override { whole = part = Logged{}; }
+  Logged whole, part;
+};
+
+// A large statement is read in two parts at once, the second on a thread of its own; the result
+// must be the whole text's, whatever lies on either side of the cut.  Every input here is cut
+// (no size limit).
+TEST(Stages, TwoPartsAgreeWithOneThread) {
+  ParseOptions one, two;
+  one.threads = 1;
+  two.threads = 2;
+  two.split_from = 0;
+  const auto cases = two_part_cases();
   std::size_t cut = 0;
   for (const auto& [input, why] : cases) {
     const auto whole = parse_statement({}, input, one), parts = parse_statement({}, input, two);
     EXPECT_EQ(whole ? dump(*whole) : summary(whole.error()), parts ? dump(*parts) : summary(parts.error()))
         << why << "\n" << input.substr(0, 200);
-    cut += parse_in_two_parts(input).has_value();
+    LoggedParts sinks;
+    cut += parse_in_two_parts(input, sinks).has_value();
   }
   // Most inputs are read in parts, not whole after all.
   EXPECT_GT(cut, cases.size() * 3 / 4);
+}
+
+// The same cases through parse_records with a sink for each part: after the join the first
+// holds what one sink is handed in one stream, lines included.
+TEST(Stages, SplitSinksAgreeWithOneSink) {
+  ParseOptions two;
+  two.threads = 2;
+  two.split_from = 0;
+  for (const auto& [input, why] : two_part_cases()) {
+    Logged one;
+    LoggedParts parts;
+    const auto whole = parse_records({}, input, one);
+    const auto split = parse_records({}, input, parts, two);
+    ASSERT_EQ(whole.has_value(), split.has_value()) << why;
+    if (!whole) {
+      EXPECT_EQ(summary(whole.error()), summary(split.error())) << why;
+      continue;
+    }
+    EXPECT_EQ(parts.whole.header_lines, one.header_lines) << why;
+    EXPECT_TRUE(parts.whole.records == one.records) << why;
+    EXPECT_TRUE(parts.whole.documents == one.documents) << why;
+  }
 }
 
 // The second thread's start, its signal and the join, many times over: a lost
@@ -204,7 +272,8 @@ TEST(Stages, TwoPartsAgainAndAgain) {
   const std::string generated = read_file(kFiles[3]);
   const auto whole = parse_statement({}, generated, one);
   ASSERT_TRUE(whole) << summary(whole);
-  ASSERT_TRUE(parse_in_two_parts(generated).has_value());
+  LoggedParts sinks;
+  ASSERT_TRUE(parse_in_two_parts(generated, sinks).has_value());
   const std::string expected = dump(*whole);
   for (int round = 0; round < 300; ++round) {
     const auto parts = parse_statement({}, generated, two);
@@ -277,6 +346,58 @@ TEST(Stages, StreamReproducesTheLines) {
   }
 }
 
+// Every line of a section, by event or through read_attributes, with the keys it is told to
+// expect: the same lines, keys and values at the same numbers, and the same error.
+TEST(Stages, AttributesReadAsTheirEvents) {
+  using Line = std::tuple<LineNo, std::string, std::string>;
+  struct Lines final : SectionStream::AttributeLines {
+    bool take_expected(std::string_view line, LineNo lineno) override {
+      if (next >= expect.size()) return false;
+      const std::string& key = expect[next];
+      if (!line.starts_with(key) || line.size() == key.size() || line[key.size()] != '=') return false;
+      take(key, text::trim(line.substr(key.size() + 1)), lineno);
+      return true;
+    }
+    void take(std::string_view key, std::string_view value, LineNo lineno) override {
+      got.emplace_back(lineno, std::string(key), std::string(value));
+      ++next;
+    }
+    std::vector<std::string> expect;  // keys, by line of the section
+    std::size_t next = 0;
+    std::vector<Line> got;
+  };
+  for (const std::string& input : inputs(12)) {
+    for (const int guess : {0, 1, 2}) {  // no keys expected, the last section's, wrong ones
+      std::vector<Line> by_event, by_reader;
+      std::string by_event_end, by_reader_end;
+      for (const bool reader : {false, true}) {
+        auto stream = SectionStream::open(input);
+        if (!stream) break;
+        Lines lines;
+        std::vector<Line>& out = reader ? by_reader : by_event;
+        SectionEvent e;
+        Result<bool, ParseError> more = true;
+        while ((more = stream->next(e)) && *more) {
+          if (e.kind == EventKind::SectionAttribute) out.emplace_back(e.lineno, e.key, e.value);
+          if (e.kind == EventKind::SectionEnd) out.emplace_back(e.lineno, "end", "");
+          if (e.kind != EventKind::SectionStart || !reader) continue;
+          std::vector<std::string> keys;
+          for (std::size_t i = lines.got.size() - lines.next; i < lines.got.size(); ++i)
+            keys.push_back(guess == 2 ? std::get<1>(lines.got[i]) + "x" : std::get<1>(lines.got[i]));
+          lines.expect = guess == 0 ? std::vector<std::string>() : keys;
+          lines.next = 0;
+          const std::size_t before = lines.got.size();
+          stream->read_attributes(lines);
+          out.insert(out.end(), lines.got.begin() + static_cast<std::ptrdiff_t>(before), lines.got.end());
+        }
+        (reader ? by_reader_end : by_event_end) = more ? "ok" : summary(more.error());
+      }
+      EXPECT_EQ(by_reader, by_event) << guess;
+      EXPECT_EQ(by_reader_end, by_event_end) << guess;
+    }
+  }
+}
+
 // Keeps what parse_records hands over, then files intervals the way a statement does.
 struct Collect : RecordSink {
   void on_header(Encoding e, const AttributeMap& h) override {
@@ -317,6 +438,23 @@ TEST(Stages, RecordSinkAgreesWithTheStatement) {
       EXPECT_TRUE(sink.got == *whole) << dump(sink.got) << "\n---\n" << dump(*whole);
     }
   }
+}
+
+// A document's text bytes in one figure, as the Arrow rows check them, are those of its texts.
+TEST(Stages, DocumentTextBytesAreItsTexts) {
+  std::size_t documents = 0;
+  for (const std::string& input : inputs(6)) {
+    const auto statement = parse(input);
+    if (!statement) continue;
+    for (const Document& d : statement->documents) {
+      std::size_t bytes = 0;
+      for (std::size_t f = 0; f < kDocFieldCount; ++f)
+        if (const auto text = d.text(static_cast<DocField>(f))) bytes += text->size();
+      EXPECT_EQ(d.text_bytes(), bytes);
+      ++documents;
+    }
+  }
+  EXPECT_GT(documents, 100u);
 }
 
 // Each interval comes with both lines of its section, the ones the section stream names, with

@@ -212,11 +212,11 @@ def test_every_sample_parses_as_mirtle_py_parses_its_bytes():
 
 # --- the binder: the interpreter's own wording, for native entries as for Python functions of their signature -----
 
-def read_sections(data, /): ...
+def read_sections(data, /, threads=None): ...
 def document_error(lineno, message, /): ...
 def write_raw(header, sections, encoding, newline, update_encoding_header, /): ...
-def documents(statement, hooks=None): ...
-def tables(statement, hooks=None): ...
+def documents(statement, hooks=None, threads=None): ...
+def tables(statement, hooks=None, threads=None): ...
 def parse(statement, hooks=None): ...
 
 
@@ -242,7 +242,8 @@ def test_argument_errors_read_as_the_interpreters(name, args, kwargs):
     expected = message(SIGNATURES[name], args, kwargs)
     if expected is None:  # the call binds; the native entry may still refuse the values
         return
-    if kwargs and "/" in str(inspect.signature(SIGNATURES[name])):
+    params = inspect.signature(SIGNATURES[name]).parameters.values()
+    if kwargs and all(p.kind is p.POSITIONAL_ONLY for p in params):
         expected = f"{name}() takes no keyword arguments"  # a builtin's wording when every parameter is positional
     assert message(getattr(_native, name), args, kwargs) == expected
 
@@ -339,6 +340,8 @@ NATIVE_CALLS = {
     "parse-error": lambda: refusal(mirtle_py.UnfinishedError, lambda: _native.parse(memoryview(BROKEN))),
     "read_sections": lambda: list(map(attrgetter("attributes"), _native.read_sections(memoryview(TEXT)).sections)),
     "read_sections-error": lambda: refusal(mirtle_py.SyntaxError, lambda: _native.read_sections(TEXT + b"x\n")),
+    "read_sections-in-place": lambda: list(map(attrgetter("attributes"), _native.read_sections(TEXT, 2).sections)),
+    "tables-two-parts": lambda: list(map(attrgetter("num_rows"), _native.tables(TEXT, None, 2))),
     "tables": lambda: list(map(attrgetter("num_rows"), _native.tables(bytearray(TEXT), [mark_payee]))),
     "tables-refused": lambda: refusal(TypeError, lambda: _native.tables(NON_CONTIGUOUS)),
     "document_error": lambda: repr(_native.document_error(7, "ё")),

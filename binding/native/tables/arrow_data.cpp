@@ -8,6 +8,7 @@
 #include "buffer.hpp"
 #include "errors.hpp"
 #include "hooks.hpp"
+#include "mirtle/two_parts.hpp"
 #include "statement_tables.hpp"
 
 namespace mirtle_native {
@@ -142,15 +143,61 @@ struct Outcome {
   std::optional<std::string> table_error;
 };
 
-// Runs the parse into `Rows` (detached when there are no hooks).  Throws
-// std::bad_alloc.
+// The rows of each part of a statement read in two parts at once, joined
+// into the first's.
 template <typename Rows>
-Outcome<Rows> parse_into(const mirtle_py::HookList& hooks, std::string_view input) {
+class RowParts final : public mirtle::SplitSink {
+ public:
+  // The first part's rows have room for the whole statement's, so that
+  // the second's join them where they are.
+  explicit RowParts(std::size_t text_bytes) : text_bytes_(text_bytes) { reset(); }
+
+  mirtle::RecordSink& first() override { return *first_; }
+  mirtle::RecordSink& second() override { return second_; }
+  void join(mirtle::LineNo lines_before) override { first_->append(std::move(*second_.rows), lines_before); }
+  void reset() override {
+    first_.emplace(text_bytes_);
+    second_.rows.emplace(text_bytes_ / 2);
+  }
+
+  auto finish() { return first_->finish(); }
+
+ private:
+  // The second part's rows.  A document whose texts no row can hold is
+  // named by its line in the whole statement, which this part cannot know:
+  // the statement is read whole instead, to report it.
+  struct Later final : mirtle::RecordSink {
+    void on_header(mirtle::Encoding, const mirtle::AttributeMap&) override {}
+    void on_interval(std::string_view account, mirtle::Interval&& interval, mirtle::LineNo lineno) override {
+      rows->on_interval(account, std::move(interval), lineno);
+    }
+    void on_document(mirtle::Document&& document, mirtle::LineNo lineno) override {
+      try {
+        rows->on_document(std::move(document), lineno);
+      } catch (const mirtle_tables::TableError&) {
+        throw mirtle::TwoPartReader::Whole{};
+      }
+    }
+    void on_warning(mirtle::Warning&&) override {}
+
+    std::optional<Rows> rows;
+  };
+
+  std::size_t text_bytes_;
+  std::optional<Rows> first_;
+  Later second_;
+};
+
+// Runs the parse into `Rows` (detached when there are no hooks; in two
+// parts at once as `options` allow).  Throws std::bad_alloc.
+template <typename Rows>
+Outcome<Rows> parse_into(const mirtle_py::HookList& hooks, std::string_view input,
+                         const mirtle::ParseOptions& options) {
   Outcome<Rows> outcome;
   mirtle_py::run_core(hooks.empty(), [&] {
     try {
-      Rows rows;
-      auto result = mirtle::parse_records(hooks.list(), input, rows);
+      RowParts<Rows> rows(input.size());
+      auto result = mirtle::parse_records(hooks.list(), input, rows, options);
       if (result) {
         outcome.tables = rows.finish();
       } else {
@@ -163,19 +210,21 @@ Outcome<Rows> parse_into(const mirtle_py::HookList& hooks, std::string_view inpu
   return outcome;
 }
 
-// Binds (statement, hooks=None), parses into `Rows`, and hands the finished
+// Binds (statement, hooks=None, threads=None), parses into `Rows`, and hands the finished
 // tables to `wrap`, which makes the Python result.
 template <typename Rows, typename Wrap>
 PyObject* build(const mirtle_py::Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                 Wrap wrap) noexcept {
-  PyObject* values[2] = {};
+  PyObject* values[3] = {};
   if (!mirtle_py::bind_fastcall(signature, args, nargs, kwnames, values)) return nullptr;
+  mirtle::ParseOptions options;
+  if (!mirtle_py::bind_threads(values[2], options)) return nullptr;
   return mirtle_py::guarded([&]() -> PyObject* {
     mirtle_py::HookList hooks;
     if (!hooks.collect(values[1])) return nullptr;
     mirtle_py::Buffer input;
     if (!input.acquire(values[0], "statement")) return nullptr;
-    Outcome<Rows> outcome = parse_into<Rows>(hooks, input.text());
+    Outcome<Rows> outcome = parse_into<Rows>(hooks, input.text(), options);
     if (outcome.table_error) {
       PyErr_SetString(PyExc_ValueError, outcome.table_error->c_str());
       return nullptr;
@@ -185,7 +234,7 @@ PyObject* build(const mirtle_py::Signature& signature, PyObject* const* args, Py
   });
 }
 
-constexpr const char* kParams[] = {"statement", "hooks"};
+constexpr const char* kParams[] = {"statement", "hooks", "threads"};
 constexpr mirtle_py::Signature kDocumentsSignature{"documents", kParams, 1};
 constexpr mirtle_py::Signature kIntervalsSignature{"intervals", kParams, 1};
 constexpr mirtle_py::Signature kTablesSignature{"tables", kParams, 1};

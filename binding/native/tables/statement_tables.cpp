@@ -102,15 +102,6 @@ void add_document_row(Batch& batch, const mirtle::Document& document, mirtle::Li
   batch.end_row();
 }
 
-std::size_t text_bytes(const mirtle::Document& document) noexcept {
-  std::size_t total = 0;
-  const DocumentSpecs& specs = document_spec_table();
-  for (std::size_t i = 0; i < mirtle::kDocFieldCount; ++i)
-    if (specs[i].kind == Kind::Text)
-      if (const auto text = document.text(mirtle::kDocumentAttributes[i].field)) total += text->size();
-  return total;
-}
-
 std::string_view text_at(const Column& column, std::int64_t row) {
   const auto r = static_cast<std::size_t>(row);
   return std::string_view(column.bytes).substr(static_cast<std::size_t>(column.offsets[r]),
@@ -127,7 +118,7 @@ std::span<const ColumnSpec> document_columns() noexcept { return document_spec_t
 std::span<const ColumnSpec> interval_columns() noexcept { return kIntervalSpecs; }
 
 void DocumentRows::on_document(mirtle::Document&& document, mirtle::LineNo end_line) {
-  const std::size_t bytes = text_bytes(document);
+  const std::size_t bytes = document.text_bytes();
   if (bytes > Table::kMaxRowTextBytes)
     throw TableError("document closed at line " + std::to_string(end_line) + ": texts longer than " +
                      std::to_string(Table::kMaxRowTextBytes) + " bytes");
@@ -146,8 +137,23 @@ std::shared_ptr<const Table> DocumentRows::finish() {
   return std::move(table_);
 }
 
+void DocumentRows::append(DocumentRows&& later, mirtle::LineNo lines_before) {
+  const auto shift = static_cast<std::int64_t>(lines_before);
+  for (Batch& batch : later.table_->batches())
+    for (std::int64_t& lineno : batch.column(kLinenoColumn).integers) lineno += shift;
+  table_->append(std::move(*later.table_));
+}
+
+void IntervalRows::append(IntervalRows&& later, mirtle::LineNo) {
+  intervals_.reserve(intervals_.size() + later.intervals_.size());
+  for (auto& interval : later.intervals_) intervals_.push_back(std::move(interval));
+}
+
 std::shared_ptr<const Table> IntervalRows::finish() {
-  const std::vector<mirtle::Account> accounts = book_.finish();
+  mirtle::AccountBook book;
+  for (auto& [account, interval] : intervals_) book.add_interval(account, std::move(interval));
+  intervals_ = {};
+  const std::vector<mirtle::Account> accounts = book.finish();
   auto table = std::make_shared<Table>(interval_columns());
   for (const mirtle::Account& account : accounts) {
     for (const mirtle::Interval& interval : account.intervals) {

@@ -1,9 +1,13 @@
 #include "table.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <exception>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "mirtle/vocabulary.hpp"
@@ -229,29 +233,34 @@ std::string decimal_type_name(std::uint8_t scale) {
 
 // --- rows --------------------------------------------------------------------
 
-Batch::Batch(std::span<const ColumnSpec> specs) : columns_(specs.size()) {
-  for (std::size_t i = 0; i < specs.size(); ++i)
-    if (specs[i].kind == ColumnKind::Text) columns_[i].offsets.push_back(0);
-}
-
-void Batch::mark(Column& column, bool present) {
-  const auto bit = static_cast<unsigned>(rows_ & 7);
-  if (bit == 0) column.validity.push_back(0);
-  if (present) {
-    column.validity.back() = static_cast<std::uint8_t>(column.validity.back() | (1u << bit));
-  } else {
-    ++column.null_count;
+Batch::Batch(std::span<const ColumnSpec> specs, std::int64_t rows) : columns_(specs.size()) {
+  const auto n = static_cast<std::size_t>(rows);
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    Column& column = columns_[i];
+    column.validity.reserve((n + 7) / 8);
+    switch (specs[i].kind) {
+      case ColumnKind::Text:
+        column.offsets.reserve(n + 1);
+        column.offsets.push_back(0);
+        break;
+      case ColumnKind::Date: column.days.reserve(n); break;
+      case ColumnKind::Amount:
+        column.amounts.reserve(n);
+        column.scales.reserve(n);
+        break;
+      case ColumnKind::Integer: column.integers.reserve(n); break;
+    }
   }
 }
 
-void Batch::text(std::size_t index, std::optional<std::string_view> value) {
-  Column& column = columns_[index];
-  mark(column, value.has_value());
-  if (value) {
-    column.bytes.append(*value);
-    text_bytes_ += value->size();
+void Batch::reserve_texts(std::int64_t rows) {
+  if (rows_ == 0) return;
+  for (Column& column : columns_) {
+    if (column.offsets.empty()) continue;
+    // A quarter more than the rows so far suggest, within a batch's limit.
+    const std::size_t guess = column.bytes.size() / static_cast<std::size_t>(rows_) * static_cast<std::size_t>(rows) / 4 * 5;
+    column.bytes.reserve(std::min(guess, Table::kMaxTextBytes));
   }
-  column.offsets.push_back(static_cast<std::int32_t>(column.bytes.size()));
 }
 
 void Batch::date(std::size_t index, const std::optional<mirtle::Date>& value) {
@@ -273,11 +282,149 @@ void Batch::integer(std::size_t index, std::int64_t value) {
   column.integers.push_back(value);
 }
 
+std::size_t Batch::row_text_bytes(std::int64_t row) const noexcept {
+  const auto r = static_cast<std::size_t>(row);
+  std::size_t bytes = 0;
+  for (const Column& column : columns_)
+    if (!column.offsets.empty()) bytes += static_cast<std::size_t>(column.offsets[r + 1] - column.offsets[r]);
+  return bytes;
+}
+
+namespace {
+
+// Bits [first, last) of `from` after the first `at` bits of `to`, whose
+// bits past `at` are clear.
+void append_bits(std::vector<std::uint8_t>& to, std::size_t at, const std::vector<std::uint8_t>& from,
+                 std::size_t first, std::size_t last, bool all_set) {
+  to.resize((at + last - first + 7) / 8, 0);
+  if (all_set) {
+    for (; at % 8 != 0 && first < last; ++at, ++first) to[at / 8] = static_cast<std::uint8_t>(to[at / 8] | (1u << (at % 8)));
+    const std::size_t whole = (last - first) / 8;
+    std::fill_n(to.begin() + static_cast<std::ptrdiff_t>(at / 8), whole, std::uint8_t{0xFF});
+    at += whole * 8;
+    first += whole * 8;
+  }
+  for (; first < last; ++at, ++first)
+    if ((from[first / 8] >> (first % 8)) & 1u) to[at / 8] = static_cast<std::uint8_t>(to[at / 8] | (1u << (at % 8)));
+}
+
+template <typename T>
+void reserve_more(std::vector<T>& to, std::size_t more) {
+  to.reserve(to.size() + more);
+}
+
+template <typename T>
+void append_range(std::vector<T>& to, const std::vector<T>& from, std::size_t first, std::size_t last) {
+  if (from.empty()) return;
+  reserve_more(to, last - first);
+  to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(first), from.begin() + static_cast<std::ptrdiff_t>(last));
+}
+
+}  // namespace
+
+void Batch::append_column(std::size_t index, const Batch& from, std::int64_t first_row, std::int64_t last_row) {
+  const auto first = static_cast<std::size_t>(first_row), last = static_cast<std::size_t>(last_row);
+  Column& to = columns_[index];
+  const Column& column = from.columns_[index];
+  append_bits(to.validity, static_cast<std::size_t>(rows_), column.validity, first, last, column.null_count == 0);
+  if (column.null_count != 0)
+    for (std::size_t r = first; r < last; ++r) to.null_count += ((column.validity[r / 8] >> (r % 8)) & 1u) == 0;
+  if (!column.offsets.empty()) {
+    const std::int32_t begin = column.offsets[first], end = column.offsets[last];
+    const auto shift = static_cast<std::int32_t>(to.bytes.size()) - begin;
+    const auto bytes = static_cast<std::size_t>(end - begin);
+    to.bytes.reserve(to.bytes.size() + bytes);
+    to.bytes.append(column.bytes, static_cast<std::size_t>(begin), bytes);
+    reserve_more(to.offsets, last - first);
+    const std::size_t at = to.offsets.size();
+    to.offsets.insert(to.offsets.end(), column.offsets.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                      column.offsets.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    for (std::size_t r = at; r < to.offsets.size(); ++r) to.offsets[r] += shift;
+  }
+  append_range(to.days, column.days, first, last);
+  append_range(to.amounts, column.amounts, first, last);
+  append_range(to.scales, column.scales, first, last);
+  append_range(to.integers, column.integers, first, last);
+}
+
 Batch& Table::row_batch(std::size_t row_text_bytes) {
   if (row_text_bytes > kMaxRowTextBytes) throw TableError("texts too long for one table row");
-  if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes)
-    batches_.emplace_back(specs_);
-  return batches_.back();
+  if (batches_.empty() || batches_.back().rows() >= kMaxRows || batches_.back().text_bytes() >= kMaxTextBytes) {
+    if (!batches_.empty()) expected_rows_ -= batches_.back().rows();
+    batches_.emplace_back(specs_, std::clamp<std::int64_t>(expected_rows_, 0, kMaxRows));
+  }
+  Batch& batch = batches_.back();
+  if (batch.rows() == kSampleRows && expected_rows_ > 2 * kSampleRows)
+    batch.reserve_texts(std::min(expected_rows_, kMaxRows));
+  return batch;
+}
+
+// Every other column on a thread of its own, when one can be had: the
+// copy waits mostly on first touches of pages, which two cores take at once.
+void Table::copy_columns(Batch& from, std::span<const Run> runs) {
+  const auto copy = [&](std::size_t first) {
+    for (std::size_t i = first; i < specs_.size(); i += 2) {
+      for (const Run& run : runs) batches_[run.to].append_column(i, from, run.first, run.last);
+      from.drop(i);
+    }
+  };
+  std::thread other;
+  try {
+    other = std::thread(copy, 1);
+  } catch (const std::system_error&) {
+    copy(1);
+  }
+  std::exception_ptr thrown;
+  try {
+    copy(0);
+  } catch (...) {
+    thrown = std::current_exception();  // std::bad_alloc, once the other thread is joined
+  }
+  if (other.joinable()) other.join();
+  if (thrown) std::rethrow_exception(thrown);
+}
+
+// Row by row, a later row goes where row_batch() would put it.  The rows
+// that go together are copied a column at a time, and each column of
+// `later` is freed once copied, so the copy needs little more memory than
+// the table's own.
+void Table::append(Table&& later) {
+  if (batches_.empty()) {
+    batches_ = std::move(later.batches_);
+    later.batches_.clear();
+    return;
+  }
+  for (Batch& from : later.batches_) {
+    std::vector<Run> runs;
+    std::int64_t rows = batches_.back().rows();
+    std::size_t bytes = batches_.back().text_bytes();
+    // A batch that fits whole needs no look at its rows: before each of
+    // them the texts stay below the limit.
+    if (rows + from.rows() <= kMaxRows && bytes + from.text_bytes() < kMaxTextBytes && rows < kMaxRows) {
+      runs.push_back({batches_.size() - 1, 0, from.rows(), from.text_bytes()});
+      rows += from.rows();
+      bytes += from.text_bytes();
+    }
+    for (std::int64_t first = runs.empty() ? 0 : from.rows(); first < from.rows();) {
+      if (rows >= kMaxRows || bytes >= kMaxTextBytes) {
+        batches_.emplace_back(specs_, 0);
+        rows = 0;
+        bytes = 0;
+      }
+      Run run{batches_.size() - 1, first, first, 0};
+      while (run.last < from.rows() && rows < kMaxRows && bytes < kMaxTextBytes) {
+        const std::size_t row_bytes = from.row_text_bytes(run.last++);
+        bytes += row_bytes;
+        run.text_bytes += row_bytes;
+        ++rows;
+      }
+      runs.push_back(run);
+      first = run.last;
+    }
+    copy_columns(from, runs);
+    for (const Run& run : runs) batches_[run.to].add_rows(run.last - run.first, run.text_bytes);
+  }
+  later.batches_.clear();
 }
 
 std::optional<Table::RowRef> Table::finish() {

@@ -84,6 +84,24 @@ void SectionStream::read_values(DocumentValues& values) {
   }
 }
 
+// The same reading as read_values(), for a caller that keeps every line.
+void SectionStream::read_attributes(AttributeLines& lines) {
+  State& s = *state_;
+  LineSource& source = s.source;
+  std::string_view raw;
+  TextLine line;
+  while (source.next_raw(raw)) {
+    if (lines.take_expected(raw, source.lines_read())) continue;
+    if (!source.classify(raw, line)) continue;
+    if (line.classified.kind != LineKind::Attribute) {
+      s.pending = line;
+      s.has_pending = true;
+      return;
+    }
+    lines.take(line.classified.key, line.classified.value, line.lineno);
+  }
+}
+
 Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
   State& s = *state_;
   if (!holds_line_views(s.context)) s.source.release();

@@ -62,6 +62,11 @@ class Document {
     return std::string_view(texts_ + start, ends_[f] - start);
   }
 
+  // The bytes of all its texts together.
+  std::size_t text_bytes() const noexcept {
+    return present_ == 0 ? 0 : ends_[63 - static_cast<unsigned>(std::countl_zero(present_))];
+  }
+
   // Equality of every field, amounts as written.
   friend bool operator==(const Document& a, const Document& b) noexcept;
 

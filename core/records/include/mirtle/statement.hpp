@@ -61,6 +61,9 @@ struct ParseOptions {
   std::size_t split_from = std::size_t{4} << 20;
 };
 
+// Whether `options` let a read with `hooks` take `input` in two parts.
+bool may_read_in_parts(std::span<Hook* const> hooks, std::string_view input, const ParseOptions& options);
+
 // Parses one statement.  `input` is read only during the call; UTF-8 input
 // is used in place.  Hooks are called in order on this thread.  Reports
 // every failure as a ParseError; throws only std::bad_alloc.
@@ -95,5 +98,34 @@ class RecordSink {
 // and the text holds nothing else.
 Result<Ok, ParseError> parse_records(std::span<Hook* const> hooks, std::string_view input,
                                      RecordSink& sink);
+
+// The sinks of a statement that may be read in two parts at once, as
+// ParseOptions allow: the first part's records go to first(), the second
+// part's to second() on a thread of its own, and join() then adds them
+// after the first's.
+class SplitSink {
+ public:
+  virtual ~SplitSink() = default;
+  // The first part's records, or the whole text's when it is read as one.
+  virtual RecordSink& first() = 0;
+  // The second part's records, on the second thread, their lines numbered
+  // from the part's first line; it must touch nothing first() touches.  A
+  // sink that cannot take a record as it is throws TwoPartReader::Whole
+  // (mirtle/two_parts.hpp), and the text is read whole.
+  virtual RecordSink& second() = 0;
+  // The second part's records after the first's, their lines moved on by
+  // `lines_before`.
+  virtual void join(LineNo lines_before) = 0;
+  // Forgets every record: the text is read whole after all.
+  virtual void reset() = 0;
+};
+
+// parse_records into first(), the text read in two parts at once when
+// `options` allow (no hooks, a large text) and the parts can be joined.
+// On success first() holds, after the join, what parse_records hands over;
+// on failure the error is parse_records', and the sinks hold what they
+// were given before it.
+Result<Ok, ParseError> parse_records(std::span<Hook* const> hooks, std::string_view input, SplitSink& sinks,
+                                     const ParseOptions& options);
 
 }  // namespace mirtle

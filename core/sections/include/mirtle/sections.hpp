@@ -84,6 +84,25 @@ class SectionStream {
   // taken without being classified first.
   void read_values(DocumentValues& values);
 
+  // What read_attributes() hands a section's attribute lines to.
+  class AttributeLines {
+   public:
+    virtual ~AttributeLines() = default;
+    // An untrimmed line: true once taken as an attribute, when it starts
+    // with the key expected next and "=" right after it (the key without
+    // white space around it, the value trimmed); false, and nothing
+    // taken, otherwise.  The expected key is never "СекцияДокумент".
+    virtual bool take_expected(std::string_view line, LineNo lineno) = 0;
+    // Any other attribute line, as a SectionAttribute event has it.
+    virtual void take(std::string_view key, std::string_view value, LineNo lineno) = 0;
+  };
+
+  // Right after any SectionStart: reads the section's attribute lines into
+  // `lines` instead of reporting them, and stops before the first other
+  // line, which next() then reports.  The views handed over stay valid as
+  // an attribute event's would.
+  void read_attributes(AttributeLines& lines);
+
   // The reader's state: where a text that ended early stopped.
   ParserContext context() const noexcept;
   // Lines cut so far, blank ones included: after the end, the text's lines.
