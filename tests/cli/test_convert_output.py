@@ -4,13 +4,15 @@ temporary file, and the Кодировка values it renames."""
 import json
 import os
 import resource
+import shutil
 import stat
 import subprocess
+import tempfile
 import threading
 
 import pytest
 
-from conftest import COMMAND, WINDOWS, doc, posix_only, run, statement
+from conftest import COMMAND, TOOL, WINDOWS, doc, posix_only, run, statement
 
 
 def converted(tmp_path, src, *args, stdin=b""):
@@ -95,12 +97,29 @@ def as_user():
         os.setuid(65534)
 
 
+@pytest.fixture
+def user_command():
+    """The tool's command for the user nobody: as root, a copy of the tool in a folder anyone may enter,
+    since the checkout may lie below one only root can (mktemp -d makes such)."""
+    if os.geteuid() != 0 or WINDOWS:
+        yield COMMAND
+        return
+    folder = tempfile.mkdtemp()
+    try:
+        os.chmod(folder, 0o755)
+        tool = shutil.copy(TOOL, folder)
+        os.chmod(tool, 0o755)
+        yield [*COMMAND[:-1], tool]
+    finally:
+        shutil.rmtree(folder)
+
+
 @pytest.mark.parametrize("target", ["-", pytest.param("/dev/stdout", marks=posix_only("/dev/stdout"))])
-def test_convert_to_standard_output(tmp_path, target):
+def test_convert_to_standard_output(tmp_path, user_command, target):
     """As an ordinary user too: /dev/stdout is written through, never replaced."""
     data = statement(doc())
-    result = subprocess.run([*COMMAND, "convert", "-", "-o", target], input=data, capture_output=True, timeout=60,
-                            preexec_fn=as_user)
+    result = subprocess.run([*user_command, "convert", "-", "-o", target], input=data, capture_output=True,
+                            timeout=60, preexec_fn=as_user)
     assert (result.returncode, result.stdout) == (0, converted(tmp_path, "-", stdin=data))
 
 
