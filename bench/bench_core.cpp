@@ -43,11 +43,15 @@ struct Input {
   mirtle::Statement statement;  // the parse, for the writer
 };
 
-// Every hook call still pays for copying the section into a map.
+// A hook that looks at every section and changes none.
 class NoopHook final : public mirtle::Hook {
  public:
   mirtle::HookOutcome on_section(mirtle::SectionType, mirtle::AttributeMap&,
                                  const mirtle::AttributeMap&) noexcept override {
+    return mirtle::HookOutcome::ok();
+  }
+  mirtle::HookOutcome on_section_views(mirtle::SectionType, std::span<const mirtle::AttributeView>,
+                                       const mirtle::AttributeMap&, mirtle::AttributeMap&, bool&) override {
     return mirtle::HookOutcome::ok();
   }
 };

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "mirtle/document_keys.hpp"
 #include "results.hpp"
 #include "to_python.hpp"
 
@@ -126,12 +127,24 @@ bool left_alone(PyObject* dict, std::span<const Ref> handed) noexcept {
   return same;
 }
 
+// Whether two dicts hold the very same key and value objects, in order.
+bool same_items(PyObject* a, PyObject* b) noexcept {
+  if (PyDict_GET_SIZE(a) != PyDict_GET_SIZE(b)) return false;
+  Py_ssize_t pos_a = 0, pos_b = 0;
+  PyObject *key_a, *value_a, *key_b, *value_b;
+  while (PyDict_Next(a, &pos_a, &key_a, &value_a)) {
+    if (!PyDict_Next(b, &pos_b, &key_b, &value_b) || key_a != key_b || value_a != value_b) return false;
+  }
+  return true;
+}
+
 // The section's dict, its keys and values also kept in `handed`, in order.
-PyObject* section_dict(const mirtle::AttributeMap& attrs, HookObjects& objects, std::vector<Ref>& handed) {
+PyObject* section_dict(std::span<const mirtle::AttributeView> attrs, HookObjects& objects, std::vector<Ref>& handed) {
   Ref dict = Ref::steal(PyDict_New());
   if (!dict) return nullptr;
   handed.reserve(attrs.size() * 2);
-  for (const auto& [key, value] : attrs.entries()) {
+  objects.start_section();
+  for (const auto& [key, value] : attrs) {
     Ref k = Ref::steal(objects.key(key));
     if (!k) return nullptr;
     Ref v = Ref::steal(new_str(value));
@@ -142,8 +155,11 @@ PyObject* section_dict(const mirtle::AttributeMap& attrs, HookObjects& objects, 
   return dict.release();
 }
 
+// Calls the hook with the section `attrs`; when its dict comes back changed,
+// the section as it is then goes to `changed_attrs` and `changed` is set.
 mirtle::HookOutcome call_hook(PyObject* callable, HookObjects& objects, mirtle::SectionType type,
-                              mirtle::AttributeMap& attrs, const mirtle::AttributeMap& header) {
+                              std::span<const mirtle::AttributeView> attrs, const mirtle::AttributeMap& header,
+                              mirtle::AttributeMap& changed_attrs, bool& changed) {
   // Emptied on every way out: the objects go with the call.
   struct Emptied {
     std::vector<Ref>& refs;
@@ -162,7 +178,8 @@ mirtle::HookOutcome call_hook(PyObject* callable, HookObjects& objects, mirtle::
       Ref::steal(PyObject_Vectorcall(callable, args + 1, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   if (!result) return failure_from_pending();
   if (left_alone(attrs_dict.get(), handed.refs)) return mirtle::HookOutcome::ok();
-  return write_back(attrs_dict.get(), attrs);
+  changed = true;
+  return write_back(attrs_dict.get(), changed_attrs);
 }
 
 // Ensures an attached thread for the call (the parse entry always has one).
@@ -186,12 +203,29 @@ class AttachedThread {
 
 mirtle::HookOutcome PythonHook::on_section(mirtle::SectionType type, mirtle::AttributeMap& attrs,
                                            const mirtle::AttributeMap& header) noexcept {
+  try {
+    std::vector<mirtle::AttributeView> views;
+    views.reserve(attrs.size());
+    for (const auto& [key, value] : attrs.entries()) views.push_back({key, value});
+    bool changed = false;
+    return on_section_views(type, views, header, attrs, changed);
+  } catch (...) {
+    return mirtle::HookOutcome::failure("MemoryError: ");  // only std::bad_alloc gets here
+  }
+}
+
+// `changed_attrs` may be the map `attrs` views: it is written only after the
+// dict has been made and the hook called.
+mirtle::HookOutcome PythonHook::on_section_views(mirtle::SectionType type, std::span<const mirtle::AttributeView> attrs,
+                                                 const mirtle::AttributeMap& header, mirtle::AttributeMap& changed_attrs,
+                                                 bool& changed) noexcept {
   const AttachedThread thread;
   // A hook that parses with itself recurses through C frames: stop it with
   // RecursionError before the C stack runs out.
   const bool entered = Py_EnterRecursiveCall(" in a statement hook") == 0;
   try {
-    mirtle::HookOutcome outcome = entered ? call_hook(callable_.get(), *objects_, type, attrs, header)
+    mirtle::HookOutcome outcome = entered ? call_hook(callable_.get(), *objects_, type, attrs, header,
+                                                      changed_attrs, changed)
                                           : failure_from_pending();
     if (entered) Py_LeaveRecursiveCall();
     return outcome;
@@ -205,8 +239,14 @@ mirtle::HookOutcome PythonHook::on_section(mirtle::SectionType type, mirtle::Att
 }
 
 PyObject* HookObjects::key(std::string_view key) noexcept {
-  if (const std::optional<mirtle::DocField> field = mirtle::find_document_field(key)) {
-    Ref& cached = document_keys_[static_cast<std::size_t>(*field)];
+  std::optional<mirtle::DocField> field = follows_[last_];
+  if (!mirtle::document_keys::is_key_of(key, *field)) {
+    field = mirtle::document_keys::find(key);
+    if (field) follows_[last_] = *field;
+  }
+  if (field) {
+    last_ = static_cast<std::size_t>(*field);
+    Ref& cached = document_keys_[last_];
     if (!cached) cached = Ref::steal(new_str(key));
     return Py_XNewRef(cached.get());
   }
@@ -225,7 +265,14 @@ PyObject* HookObjects::key(std::string_view key) noexcept {
 
 PyObject* HookObjects::header(const mirtle::AttributeMap& header) noexcept {
   if (!header_) header_ = Ref::steal(dict_from(header));
-  return header_ ? PyDict_Copy(header_.get()) : nullptr;
+  if (!header_) return nullptr;
+  // Held by nobody else, no other thread can be changing it.
+  if (!handed_header_ || !PyUnstable_Object_IsUniquelyReferenced(handed_header_.get()) ||
+      !same_items(handed_header_.get(), header_.get())) {
+    handed_header_ = Ref::steal(PyDict_Copy(header_.get()));
+    if (!handed_header_) return nullptr;
+  }
+  return Py_NewRef(handed_header_.get());
 }
 
 bool HookList::collect(PyObject* hooks) {

@@ -20,9 +20,15 @@ namespace mirtle_py {
 class HookObjects {
  public:
   // A new reference to the str of `key`, or nullptr with an error set.
+  // Keys are guessed in the order the section before listed them.
   PyObject* key(std::string_view key) noexcept;
-  // A new dict of the header, or nullptr with an error set.  The header is
-  // final once the first section starts, so its dict is made once.
+  // Called before a section's first key().
+  void start_section() noexcept { last_ = mirtle::kDocFieldCount; }
+  // A new reference to a dict of the header, or nullptr with an error set.
+  // The header is final once the first section starts, so its dict is made
+  // once, and each call gets a copy: the one the call before got, while
+  // nothing else holds it and it holds the header's own keys and values,
+  // in order, so that no code could tell it from a new copy.
   PyObject* header(const mirtle::AttributeMap& header) noexcept;
   // Room for the objects a call hands its hook, reused from call to call.
   std::vector<Ref>& handed() noexcept { return handed_; }
@@ -33,8 +39,13 @@ class HookObjects {
   static constexpr std::size_t kOtherKeys = 32;
 
   std::array<Ref, mirtle::kDocFieldCount> document_keys_;
+  // The field whose key followed each field's in the last section, and the
+  // last field's (kDocFieldCount at a section's start).
+  std::array<mirtle::DocField, mirtle::kDocFieldCount + 1> follows_{};
+  std::size_t last_ = mirtle::kDocFieldCount;
   std::vector<std::pair<std::string, Ref>> other_keys_;
   Ref header_;
+  Ref handed_header_;  // the copy handed to the last call
   std::vector<Ref> handed_;
 };
 
@@ -48,6 +59,9 @@ class PythonHook final : public mirtle::Hook {
 
   mirtle::HookOutcome on_section(mirtle::SectionType type, mirtle::AttributeMap& attrs,
                                  const mirtle::AttributeMap& header) noexcept override;
+  mirtle::HookOutcome on_section_views(mirtle::SectionType type, std::span<const mirtle::AttributeView> attrs,
+                                       const mirtle::AttributeMap& header, mirtle::AttributeMap& changed_attrs,
+                                       bool& changed) noexcept override;
 
  private:
   Ref callable_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "mirtle/statement.hpp"
@@ -47,6 +48,12 @@ class ProgressHook final : public mirtle::Hook {
   explicit ProgressHook(Progress& progress) noexcept : progress_(progress) {}
   mirtle::HookOutcome on_section(mirtle::SectionType, mirtle::AttributeMap&,
                                  const mirtle::AttributeMap&) noexcept override {
+    progress_.advance();
+    return mirtle::HookOutcome::ok();
+  }
+  // Seen as views, the section is not copied for a look that changes nothing.
+  mirtle::HookOutcome on_section_views(mirtle::SectionType, std::span<const mirtle::AttributeView>,
+                                       const mirtle::AttributeMap&, mirtle::AttributeMap&, bool&) override {
     progress_.advance();
     return mirtle::HookOutcome::ok();
   }

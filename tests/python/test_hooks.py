@@ -82,6 +82,22 @@ class TestHooks:
         assert snapshot(stmt) == snapshot(mirtle_py.parse(text))
         assert (int(ST.Document), int(ST.Account)) == (0, 1) and ST.Document != 0 and not ST.Account == 1
 
+    @pytest.mark.parametrize("change", [
+        dict.clear,
+        lambda h: h.update({"ВерсияФормата": "9", "Новый": ""}),
+        lambda h: h.update(ВерсияФормата=h["ВерсияФормата"][:1] + h["ВерсияФормата"][1:]),  # equal, not the same
+        lambda h: h.update(ВерсияФормата=h.pop("ВерсияФормата")),  # the same items in another order
+    ], ids=["cleared", "changed", "equal value", "reordered"])
+    def test_header_changes_stay_in_their_call(self, change):
+        header = [("ВерсияФормата", "1.03"), ("Отправитель", "Банк")]
+        seen = []
+
+        def hook(section_type, attrs, header):
+            seen.append(list(header.items()))
+            change(header)
+        mirtle_py.parse(statement(doc(), account(), doc(), header=header), [hook])
+        assert seen == [header] * 3
+
     @pytest.mark.parametrize(("hook", "kind", "expected"), OUTCOMES.values(), ids=OUTCOMES)
     def test_outcomes(self, hook, kind, expected):
         text, seen = statement(account(), doc()), []

@@ -22,6 +22,8 @@ class AttributeList {
 
   // Sets `key` to `value`: replaces in place when present, else appends.
   void set(std::string_view key, std::string_view value);
+  // set() of a key known not to be in the list: appends with no look.
+  void append(std::string_view key, std::string_view value);
   // The value of `key`, or nullptr.
   const std::string_view* find(std::string_view key) const noexcept;
   // Empties the list, keeping its capacity for the next section.
@@ -34,8 +36,6 @@ class AttributeList {
   }
 
   const std::vector<AttributeView>& items() const noexcept { return items_; }
-  // Replaces the contents of `map` with owned copies, in order.
-  void copy_to(AttributeMap& map) const;
   std::size_t size() const noexcept { return items_.size(); }
 
  private:
@@ -52,6 +52,8 @@ class AttributeList {
     return static_cast<unsigned>((tag * 0x9E3779B97F4A7C15ull) >> 56);
   }
   std::int64_t scan(std::string_view key, std::uint64_t tag) const noexcept;
+  // Appends a key not in the list; `tag` is its tag_of while scanning.
+  void add(std::string_view key, std::string_view value, std::uint64_t tag);
 
   std::vector<AttributeView> items_;
   std::vector<std::uint64_t> tags_;  // tag_of each key, while scanning

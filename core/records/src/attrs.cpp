@@ -36,6 +36,15 @@ void AttributeList::set(std::string_view key, std::string_view value) {
     items_[static_cast<std::size_t>(pos)].value = value;
     return;
   }
+  add(key, value, tag);
+}
+
+void AttributeList::append(std::string_view key, std::string_view value) {
+  add(key, value, index_.active() ? 0 : tag_of(key));
+}
+
+void AttributeList::add(std::string_view key, std::string_view value, std::uint64_t tag) {
+  auto key_at = [this](std::uint32_t i) { return items_[i].key; };
   items_.push_back({key, value});
   if (index_.active()) {
     index_.insert(key, static_cast<std::uint32_t>(items_.size() - 1), key_at);
@@ -116,21 +125,18 @@ const std::string* AttributeMap::find(std::string_view key) const noexcept {
   return pos >= 0 ? &entries_[static_cast<std::size_t>(pos)].second : nullptr;
 }
 
-// The map's strings are assigned in place, so that a map reused from section
-// to section stops allocating once its strings have grown.
-void AttributeList::copy_to(AttributeMap& map) const {
-  std::vector<AttributeMap::Entry>& entries = map.entries_;
-  const std::size_t kept = std::min(entries.size(), items_.size());
-  entries.resize(kept);
+void AttributeMap::assign(std::span<const AttributeView> items) {
+  const std::size_t kept = std::min(entries_.size(), items.size());
+  entries_.resize(kept);
   for (std::size_t i = 0; i < kept; ++i) {
-    entries[i].first.assign(items_[i].key);
-    entries[i].second.assign(items_[i].value);
+    entries_[i].first.assign(items[i].key);
+    entries_[i].second.assign(items[i].value);
   }
-  for (std::size_t i = kept; i < items_.size(); ++i) entries.emplace_back(items_[i].key, items_[i].value);
-  map.index_.reset();
-  if (entries.size() > KeyIndex::kLinearLimit) {
-    map.index_ = std::make_unique<KeyIndex>();
-    map.index_->build(entries.size(), [&entries](std::uint32_t i) { return std::string_view(entries[i].first); });
+  for (std::size_t i = kept; i < items.size(); ++i) entries_.emplace_back(items[i].key, items[i].value);
+  index_.reset();
+  if (entries_.size() > KeyIndex::kLinearLimit) {
+    index_ = std::make_unique<KeyIndex>();
+    index_->build(entries_.size(), [this](std::uint32_t i) { return std::string_view(entries_[i].first); });
   }
 }
 

@@ -79,8 +79,7 @@ Result<Ok, ParseError> read_records(SectionStream& stream, RecordReader& reader)
     auto taken = reader.take(event);
     if (!taken) return taken;
     // Without an event a line: they would cost a fifth of the parse.
-    if (event.kind == EventKind::SectionStart && reader.collects_values(event.section_type))
-      stream.read_values(reader.values());
+    if (event.kind == EventKind::SectionStart) reader.read_section(stream, event.section_type);
   }
 }
 

@@ -4,6 +4,13 @@
 
 namespace mirtle {
 
+HookOutcome Hook::on_section_views(SectionType type, std::span<const AttributeView> attrs,
+                                   const AttributeMap& header, AttributeMap& changed_attrs, bool& changed) {
+  changed_attrs.assign(attrs);
+  changed = true;
+  return on_section(type, changed_attrs, header);
+}
+
 Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
   switch (event.kind) {
     case EventKind::HeaderAttribute: header_.set(event.key, event.value); break;
@@ -18,13 +25,7 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
       section_start_ = event.lineno;
       doc_type_ = event.section_type == SectionType::Document ? event.value : std::string_view();
       break;
-    case EventKind::SectionAttribute:
-      if (collects_values(event.section_type)) {
-        values_.set(event.key, event.value);
-      } else {
-        section_.set(event.key, event.value);
-      }
-      break;
+    case EventKind::SectionAttribute: set(event.key, event.value, event.section_type == SectionType::Document); break;
     case EventKind::SectionEnd: {
       auto closed = event.section_type == SectionType::Account ? close_account(event.lineno)
                                                           : close_document(event.lineno);
@@ -37,34 +38,31 @@ Result<Ok, ParseError> RecordReader::take(const SectionEvent& event) {
   return Ok{};
 }
 
-std::span<const AttributeView> RecordReader::attributes() const noexcept {
-  if (hooks_.empty()) return section_.items();
-  return hooked_views_;
-}
-
 Result<Ok, ParseError> RecordReader::run_hooks(LineNo lineno, SectionType type) {
-  if (hooks_.empty()) return Ok{};
-  section_.copy_to(hooked_);
+  changed_ = false;
   for (Hook* hook : hooks_) {
-    HookOutcome outcome = hook->on_section(type, hooked_, header_);
+    HookOutcome outcome = changed_ ? hook->on_section(type, hooked_, header_)
+                                   : hook->on_section_views(type, section_.items(), header_, hooked_, changed_);
     if (outcome.failed)
       return fail(ParseError::with_message(SyntaxKind::HookError, lineno, std::move(outcome.message)));
   }
-  hooked_views_.clear();
-  for (const AttributeMap::Entry& e : hooked_.entries()) hooked_views_.push_back({e.first, e.second});
+  if (changed_) {
+    hooked_views_.clear();
+    for (const AttributeMap::Entry& e : hooked_.entries()) hooked_views_.push_back({e.first, e.second});
+  }
   return Ok{};
 }
 
 Result<Ok, ParseError> RecordReader::close_account(LineNo lineno) {
   auto ran = run_hooks(lineno, SectionType::Account);
   if (!ran) return ran;
-  auto interval = build_interval(attributes());
+  auto interval = build_interval(changed() ? std::span<const AttributeView>(hooked_views_) : section_.items());
   if (!interval)
     return fail(ParseError::with_message(SyntaxKind::AccountParseError, lineno, message(interval.error())));
   // The number is looked up in the same attributes the interval came from.
   const std::string_view* number = nullptr;
   std::string_view hooked_number;
-  if (hooks_.empty()) {
+  if (!changed()) {
     number = section_.find(account_key::kNumber);
   } else if (const std::string* v = hooked_.find(account_key::kNumber)) {
     hooked_number = *v;
@@ -76,11 +74,13 @@ Result<Ok, ParseError> RecordReader::close_account(LineNo lineno) {
   return Ok{};
 }
 
+// A document that cannot be built is left out with a warning.  One no hook
+// changed is built from its values by field, as read; a changed one from
+// the hook's attributes.
 Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
   auto ran = run_hooks(lineno, SectionType::Document);
   if (!ran) return ran;
-  // A document that cannot be built is left out with a warning.
-  if (collects_values(SectionType::Document)) {
+  if (!changed()) {
     BuildFailure failure;
     if (build_document(values_, doc_type_, texts_, document_, failure)) {
       sink_.on_document(std::move(document_), lineno);
@@ -89,7 +89,7 @@ Result<Ok, ParseError> RecordReader::close_document(LineNo lineno) {
     }
     return Ok{};
   }
-  auto document = build_document(attributes(), doc_type_, texts_);
+  auto document = build_document(hooked_views_, doc_type_, texts_);
   if (document) {
     sink_.on_document(std::move(document).value(), lineno);
   } else {

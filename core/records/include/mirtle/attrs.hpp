@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,6 +41,10 @@ class AttributeMap {
   // The value of `key`, or nullptr.
   const std::string* find(std::string_view key) const noexcept;
   void clear() noexcept;
+  // Replaces the contents with copies of `items`, whose keys are distinct,
+  // in order.  Strings already in the map are reused, so a map assigned
+  // section after section stops allocating once they have grown.
+  void assign(std::span<const AttributeView> items);
 
   // The entries in order; each key occurs once.
   const std::vector<Entry>& entries() const noexcept { return entries_; }
@@ -52,8 +57,6 @@ class AttributeMap {
   }
 
  private:
-  friend class AttributeList;  // copies its unique keys without lookups
-
   std::int64_t position_of(std::string_view key) const noexcept;
   void append(std::string&& key, std::string&& value);
 

@@ -44,6 +44,17 @@ class Hook {
   virtual ~Hook() = default;
   virtual HookOutcome on_section(SectionType type, AttributeMap& attrs,
                                  const AttributeMap& header) noexcept = 0;
+
+  // The same call, made while nothing has changed the section yet, with
+  // its attributes as views (distinct keys, in order) that stay valid for
+  // the call only.  A hook that leaves them as they are returns with
+  // `changed` untouched, and the section is read on from its lines; one
+  // that changes them puts the section as it is to be in `changed_attrs`
+  // and sets `changed`.  By default the views are copied into
+  // `changed_attrs` and handed to on_section(), so a hook that overrides
+  // this one alone saves the copy.  Throws only std::bad_alloc.
+  virtual HookOutcome on_section_views(SectionType type, std::span<const AttributeView> attrs,
+                                       const AttributeMap& header, AttributeMap& changed_attrs, bool& changed);
 };
 
 using ParseResult = Result<Statement, ParseError>;

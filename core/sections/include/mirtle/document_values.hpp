@@ -46,13 +46,20 @@ class DocumentValues {
   // СекцияДокумент, which starts a section instead: its line never
   // reaches set().
   bool set_expected(std::string_view line) noexcept {
+    std::string_view key, value;
+    return set_expected(line, key, value);
+  }
+  // The same, telling the key and the trimmed value it set.
+  bool set_expected(std::string_view line, std::string_view& key, std::string_view& value) noexcept {
     const DocField field = follows_[last_];
     const std::size_t split = document_keys::key_size(field);
     // No key holds "=", so one right after the key is the line's first.
     if (line.size() <= split || line[split] != '=' || !document_keys::is_key_of(line.substr(0, split), field))
       return false;
     last_ = static_cast<std::size_t>(field);
-    set(field, text::trim(line.substr(split + 1)));
+    key = line.substr(0, split);
+    value = text::trim(line.substr(split + 1));
+    set(field, value);
     return true;
   }
   void set(DocField field, std::string_view value) noexcept {
