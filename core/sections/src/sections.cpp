@@ -69,37 +69,35 @@ LineNo SectionStream::lines_read() const noexcept { return state_->source.lines_
 // 98 % of a document's lines are, and they skip classification.
 void SectionStream::read_values(DocumentValues& values) {
   State& s = *state_;
-  LineSource& source = s.source;
-  std::string_view raw;
-  TextLine line;
-  while (source.next_raw(raw)) {
-    if (values.set_expected(raw)) continue;
-    if (!source.classify(raw, line)) continue;
+  s.source.read_raw([&](std::string_view raw, LineNo lineno) {
+    if (values.set_expected(raw)) return true;
+    TextLine line;
+    if (!LineSource::classify(raw, lineno, line)) return true;
     if (line.classified.kind != LineKind::Attribute) {
       s.pending = line;
       s.has_pending = true;
-      return;
+      return false;
     }
     values.set(line.classified.key, line.classified.value);
-  }
+    return true;
+  });
 }
 
 // The same reading as read_values(), for a caller that keeps every line.
 void SectionStream::read_attributes(AttributeLines& lines) {
   State& s = *state_;
-  LineSource& source = s.source;
-  std::string_view raw;
-  TextLine line;
-  while (source.next_raw(raw)) {
-    if (lines.take_expected(raw, source.lines_read())) continue;
-    if (!source.classify(raw, line)) continue;
+  s.source.read_raw([&](std::string_view raw, LineNo lineno) {
+    if (lines.take_expected(raw, lineno)) return true;
+    TextLine line;
+    if (!LineSource::classify(raw, lineno, line)) return true;
     if (line.classified.kind != LineKind::Attribute) {
       s.pending = line;
       s.has_pending = true;
-      return;
+      return false;
     }
-    lines.take(line.classified.key, line.classified.value, line.lineno);
-  }
+    lines.take(line.classified.key, line.classified.value, lineno);
+    return true;
+  });
 }
 
 Result<bool, ParseError> SectionStream::next(SectionEvent& event) {

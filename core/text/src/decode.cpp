@@ -158,11 +158,25 @@ __attribute__((target("ssse3,popcnt"))) inline unsigned letters_of(__m128i block
   return high & static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(block, _mm_set1_epi8(-65))));
 }
 
-// Writes the UTF-8 form of the first 8 bytes of a block (or all 16 when
-// `both_halves`), each ASCII or a letter А..я (U+0410..U+044F: 0xD0
-// 0x90..0xBF, then 0xD1 0x80..0x8F); `letters` is their mask.  Returns the
-// end of the first half's or of both halves' form.  Stores 16 bytes a half,
-// whatever the length.
+// Writes the UTF-8 forms of the first 8 bytes of a block (or all 16 when
+// `both_halves`), each of one byte or two: `first` holds each one's first
+// byte, `second` the second byte of those whose bit is set in `pairs`.
+// Returns the end of the first half's or of both halves' forms.  Stores 16
+// bytes a half, whatever the length.
+__attribute__((target("ssse3,popcnt"))) inline char* put_pairs(__m128i first, __m128i second, unsigned pairs,
+                                                               bool both_halves, char* out) noexcept {
+  auto put_half = [&](__m128i interleaved, unsigned mask) __attribute__((target("ssse3,popcnt"))) {
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairShuffles[mask].index));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(interleaved, shuffle));
+    out += 8 + std::popcount(mask);
+  };
+  put_half(_mm_unpacklo_epi8(first, second), pairs & 0xFF);
+  if (both_halves) put_half(_mm_unpackhi_epi8(first, second), pairs >> 8);
+  return out;
+}
+
+// put_pairs() of a block of ASCII and letters А..я (U+0410..U+044F: 0xD0
+// 0x90..0xBF, then 0xD1 0x80..0x8F); `letters` is their mask.
 __attribute__((target("ssse3,popcnt"))) inline char* put_letters(__m128i block, unsigned letters, bool both_halves,
                                                                  char* out) noexcept {
   const __m128i is_letter = _mm_cmplt_epi8(block, _mm_setzero_si128());
@@ -171,19 +185,63 @@ __attribute__((target("ssse3,popcnt"))) inline char* put_letters(__m128i block, 
   const __m128i first = _mm_or_si128(_mm_and_si128(is_letter, lead), _mm_andnot_si128(is_letter, block));
   const __m128i second = _mm_or_si128(_mm_and_si128(_mm_add_epi8(block, _mm_set1_epi8(0x10)), _mm_set1_epi8(0x3F)),
                                       _mm_set1_epi8(static_cast<char>(0x80)));
-  auto put_half = [&](__m128i pairs, unsigned mask) __attribute__((target("ssse3,popcnt"))) {
-    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kPairShuffles[mask].index));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(pairs, shuffle));
-    out += 8 + std::popcount(mask);
-  };
-  put_half(_mm_unpacklo_epi8(first, second), letters & 0xFF);
-  if (both_halves) put_half(_mm_unpackhi_epi8(first, second), letters >> 8);
-  return out;
+  return put_pairs(first, second, letters, both_halves, out);
+}
+
+// The two bytes of the UTF-8 form of each of 0x80..0xBF, in four tables of
+// 16 for shuffles by the low four bits; zero for the bytes whose form is
+// three bytes long (€, №, ™, typographic quotes, dashes, ellipsis).
+struct TwoByteForms {
+  alignas(16) std::uint8_t lead[4][16];
+  alignas(16) std::uint8_t second[4][16];
+};
+constexpr TwoByteForms make_two_byte_forms() {
+  TwoByteForms forms{};
+  for (std::size_t i = 0; i < 64; ++i) {
+    const char32_t cp = kHighHalf[i];
+    if (cp >= 0x800) continue;
+    forms.lead[i / 16][i % 16] = static_cast<std::uint8_t>(0xC0 | (cp >> 6));
+    forms.second[i / 16][i % 16] = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
+  }
+  return forms;
+}
+constexpr TwoByteForms kTwoByteForms = make_two_byte_forms();
+
+// put_pairs() of a block of ASCII, letters and the other characters of two
+// bytes (Ё, ё, «, », the non-breaking space...); `high` is the mask of its
+// bytes >= 0x80.  Returns nullptr, having written nothing, when a byte of
+// the block has a form of three bytes.
+__attribute__((target("ssse3,popcnt"))) inline char* put_two_byte_forms(__m128i block, unsigned high,
+                                                                        bool both_halves, char* out) noexcept {
+  // The bytes of each group of 16 from 0x80 on become 0x70..0x7F, the index
+  // of a shuffle; all others 0x80 or more, which the shuffle turns into 0.
+  __m128i lead = _mm_setzero_si128(), second = _mm_setzero_si128();
+  for (int group = 0; group < 4; ++group) {
+    const __m128i index = _mm_adds_epu8(_mm_xor_si128(block, _mm_set1_epi8(static_cast<char>(0x80 + 16 * group))),
+                                        _mm_set1_epi8(0x70));
+    lead = _mm_or_si128(lead, _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kTwoByteForms.lead[group])), index));
+    second = _mm_or_si128(second, _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(kTwoByteForms.second[group])), index));
+  }
+  const __m128i is_high = _mm_cmplt_epi8(block, _mm_setzero_si128());
+  const __m128i is_letter = _mm_and_si128(is_high, _mm_cmpgt_epi8(block, _mm_set1_epi8(-65)));  // 0xC0..0xFF
+  const auto no_form = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(lead, _mm_setzero_si128())));
+  const auto letters = static_cast<unsigned>(_mm_movemask_epi8(is_letter));
+  if ((high & ~letters & no_form) != 0) return nullptr;
+  const __m128i letter_lead =
+      _mm_sub_epi8(_mm_set1_epi8(static_cast<char>(0xD0)), _mm_cmpgt_epi8(block, _mm_set1_epi8(-17)));
+  const __m128i letter_second = _mm_or_si128(
+      _mm_and_si128(_mm_add_epi8(block, _mm_set1_epi8(0x10)), _mm_set1_epi8(0x3F)), _mm_set1_epi8(static_cast<char>(0x80)));
+  // ASCII bytes have a zero lead: they stand for themselves.
+  const __m128i first = _mm_or_si128(_mm_and_si128(is_letter, letter_lead),
+                                     _mm_andnot_si128(is_letter, _mm_or_si128(lead, _mm_andnot_si128(is_high, block))));
+  second = _mm_or_si128(_mm_and_si128(is_letter, letter_second), _mm_andnot_si128(is_letter, second));
+  return put_pairs(first, second, high, both_halves, out);
 }
 
 // The table decoding, 16 bytes at a time: ASCII blocks are copied, blocks of
-// ASCII and letters А..я are decoded with shuffles, and blocks with any other
-// character (№, ё, quotes, dashes) go through the table.
+// ASCII and letters А..я, and then of any character of one or two bytes,
+// are decoded with shuffles, and the blocks with one of three bytes (№,
+// typographic quotes and dashes) go through the table.
 __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::string_view in, char* out,
                                                                             const char* readable_end) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(in.data());
@@ -197,6 +255,8 @@ __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::
       out += 16;
     } else if (const unsigned letters = letters_of(block, high); letters == high) {
       out = put_letters(block, letters, true, out);
+    } else if (char* const next = put_two_byte_forms(block, high, true, out)) {
+      out = next;
     } else {
       for (int i = 0; i < 16; ++i) out = put_windows1251(p[i], out);
     }
@@ -222,9 +282,13 @@ __attribute__((target("ssse3,popcnt"))) std::size_t decode_high_text_ssse3(std::
   }
   const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
   const char* const room_end = start + 3 * in.size() + 1;
-  if (const unsigned letters = letters_of(block, high); letters == high && room_end - out >= 32) {
-    put_letters(block, letters, rest > 8, out);
-    return static_cast<std::size_t>(out - start) + rest + static_cast<std::size_t>(std::popcount(letters));
+  if (room_end - out >= 32) {
+    const auto written = rest + static_cast<std::size_t>(std::popcount(high));
+    if (const unsigned letters = letters_of(block, high); letters == high) {
+      put_letters(block, letters, rest > 8, out);
+      return static_cast<std::size_t>(out - start) + written;
+    }
+    if (put_two_byte_forms(block, high, rest > 8, out) != nullptr) return static_cast<std::size_t>(out - start) + written;
   }
   for (std::size_t i = 0; i < rest; ++i) out = put_windows1251(p[i], out);
   return static_cast<std::size_t>(out - start);

@@ -240,13 +240,37 @@ class LineSource {
   }
   // The last line next_raw() gave, trimmed and classified; false when it is
   // blank.
-  bool classify(std::string_view raw, TextLine& line) const noexcept {
+  bool classify(std::string_view raw, TextLine& line) const noexcept { return classify(raw, lineno_, line); }
+  // A line as cut, numbered `lineno`, trimmed and classified; false when it
+  // is blank.
+  static bool classify(std::string_view raw, LineNo lineno, TextLine& line) noexcept {
     const std::string_view trimmed = text::trim(raw);
     if (trimmed.empty()) return false;
-    line.lineno = lineno_;
+    line.lineno = lineno;
     line.text = trimmed;
     line.classified = classify_line(trimmed);
     return true;
+  }
+
+  // Hands the next lines, as cut, with their numbers, to `take(raw,
+  // lineno)` until it returns false (that line then counts as read) or the
+  // text ends.  The same lines as next_raw() gives, read with the cutter's
+  // state held apart from the object, where what `take` stores cannot
+  // touch it: the compiler keeps it in registers instead of reloading it
+  // after every store (a tenth of a parse).
+  template <typename Take>
+  void read_raw(Take&& take) {
+    for (;;) {
+      LineCutter cutter = cutter_;
+      LineNo lineno = lineno_;
+      std::string_view raw;
+      bool taken = true;
+      while (taken && cutter.next(raw)) taken = take(raw, ++lineno);
+      cutter_ = cutter;
+      lineno_ = lineno;
+      if (!taken || undecoded_.empty()) return;
+      decode_next_piece();
+    }
   }
 
   // Called when nothing refers to the lines read so far.  The piece being
