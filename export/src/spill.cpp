@@ -4,6 +4,15 @@
 #include <cstring>
 #include <memory>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#endif
+
 namespace mirtle::exporting {
 
 namespace {
@@ -11,6 +20,48 @@ namespace {
 [[noreturn]] void fail(const char* what, int error) {
   throw ExportError(std::string("temporary file: ") + what + ": " + std::strerror(error));
 }
+
+#ifdef _WIN32
+// The C runtime's tmpfile() makes its file in the root of the current
+// drive, where a user without rights there cannot write: the file is made
+// in the user's temporary folder instead, under a new name (never an
+// existing file or link), and deleted when closed.
+std::FILE* temporary_file() {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  LARGE_INTEGER ticks;
+  QueryPerformanceCounter(&ticks);
+  auto seed = static_cast<std::uint64_t>(ticks.QuadPart) ^ (std::uint64_t{GetCurrentProcessId()} << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    const std::wstring path = std::wstring(folder, length) + L"mirtle-" + std::to_wstring(seed >> 16) + L".tmp";
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      errno = EACCES;
+      return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+      CloseHandle(handle);
+      return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "w+b");
+    if (file == nullptr) _close(fd);
+    return file;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+#else
+// Removed by the system when closed, or when the process ends.
+std::FILE* temporary_file() { return std::tmpfile(); }
+#endif
 
 }  // namespace
 
@@ -20,8 +71,7 @@ Spill::~Spill() {
 
 void Spill::write_file() {
   if (file_ == nullptr) {
-    // Removed by the system when closed, or when the process ends.
-    file_ = std::tmpfile();
+    file_ = temporary_file();
     if (file_ == nullptr) fail("cannot be made", errno);
   }
   if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) fail("cannot be written", errno);

@@ -67,10 +67,13 @@ def test_a_file_is_read_from_its_current_position(tmp_path):
 ], ids=["missing path", "directory", "text file", "StringIO", "int", "None"])
 def test_bad_sources_say_what_is_wrong(tmp_path, make, error, words):
     (tmp_path / "s.txt").write_bytes(SAMPLE.read_bytes())
-    with pytest.raises(error, match=words):
-        mirtle.read(make(tmp_path))
-
-
+    source = make(tmp_path)
+    try:
+        with pytest.raises(error, match=words):
+            mirtle.read(source)
+    finally:
+        if hasattr(source, "close"):
+            source.close()
 
 
 # --- a str is a path: a statement's text given as one is refused without being echoed ---------------------------
