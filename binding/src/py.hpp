@@ -44,10 +44,12 @@ class Ref {
   PyObject* obj_ = nullptr;
 };
 
-// A new str from valid UTF-8 text (the core's texts always are).
-inline PyObject* new_str(std::string_view text) noexcept {
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-}
+// A new str from valid UTF-8 text (the core's texts always are).  Text
+// whose characters all lie in the first 64 Ki, some beyond U+00FF (Cyrillic),
+// is decoded straight into a str of its final length and kind: the
+// interpreter's decoder, which cannot trust its input, starts narrow and
+// widens the str, copying it, when it meets the first wider character.
+PyObject* new_str(std::string_view text) noexcept;
 
 // The UTF-8 text of a str, or false with the interpreter's error set.
 inline bool str_utf8(PyObject* str, std::string_view& out) noexcept {

@@ -1,5 +1,7 @@
 """parse(): argument binding, the statement argument and the hooks argument."""
 
+import sys
+
 import pytest
 
 import mirtle_py
@@ -82,3 +84,20 @@ class TestParse:
         with pytest.raises(TypeError) as info:
             P(value, [lambda *a: called.append(a)])
         assert info.value.args == ("statement must be bytes or str",) and called == []
+
+
+# Texts of every width a str can take: ASCII, Latin-1, two bytes a character (Cyrillic, and the
+# three-byte UTF-8 of the rest of the first 64 Ki), four; each must come out as the str Python
+# makes of it, its kind the narrowest (its size tells), in a document, a hook's dict and the header.
+@pytest.mark.parametrize("text", [
+    "", "A", "Оплата", "Я", "ё № «42» — €", "x\u0100y", "\u0800\uffff\ufffd", "\u4e2d\u6587 и x",
+    "café", "é\xa0\xff", "emoji \U0001f600 Я", "\U0010ffff", "Счет " * 40 + "x",
+], ids=["empty", "ascii", "cyrillic", "one letter", "signs", "U+0100", "3-byte", "cjk", "latin-1", "latin-1 only",
+        "4-byte", "last", "long"])
+def test_texts_come_out_as_python_makes_them(text):
+    seen = []
+    stmt = P(statement(doc(Код=text or None), header={"Отправитель": text}),
+             [lambda t, a, h: seen.append(a.get("Код", ""))])
+    for got in (stmt.documents[0].uin or "", stmt.header["Отправитель"], seen[0]):
+        assert got == text and sys.getsizeof(got) == sys.getsizeof("".join(list(text)))
+
