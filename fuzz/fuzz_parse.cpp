@@ -51,10 +51,25 @@ class Rng {
   std::uint64_t s_;
 };
 
+// Takes each section as its own copy and changes nothing.
 class IdentityHook final : public mirtle::Hook {
  public:
   mirtle::HookOutcome on_section(mirtle::SectionType, mirtle::AttributeMap&,
                                  const mirtle::AttributeMap&) noexcept override {
+    return mirtle::HookOutcome::ok();
+  }
+};
+
+// Looks at each section's views and leaves them as they are.
+class ViewingHook final : public mirtle::Hook {
+ public:
+  mirtle::HookOutcome on_section(mirtle::SectionType, mirtle::AttributeMap&,
+                                 const mirtle::AttributeMap&) noexcept override {
+    return mirtle::HookOutcome::ok();
+  }
+  mirtle::HookOutcome on_section_views(mirtle::SectionType, std::span<const mirtle::AttributeView> attrs,
+                                       const mirtle::AttributeMap&, mirtle::AttributeMap&, bool&) override {
+    for (const auto& [k, v] : attrs) CHECK(valid_utf8(k) && valid_utf8(v));
     return mirtle::HookOutcome::ok();
   }
 };
@@ -349,10 +364,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     case 1: {
       IdentityHook identity;
-      mirtle::Hook* hooks[] = {&identity};
-      const auto hooked = mirtle::parse_statement(hooks, input);
-      check(hooked);
-      check_same(mirtle::parse_statement({}, input), hooked);
+      ViewingHook viewing;
+      const auto plain = mirtle::parse_statement({}, input);
+      for (mirtle::Hook* hook : {static_cast<mirtle::Hook*>(&identity), static_cast<mirtle::Hook*>(&viewing)}) {
+        mirtle::Hook* hooks[] = {hook};
+        const auto hooked = mirtle::parse_statement(hooks, input);
+        check(hooked);
+        check_same(plain, hooked);
+      }
       break;
     }
     case 2: {
@@ -362,8 +381,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     default: {
+      // A hook that only looks, then ones that change the section it saw as views.
+      ViewingHook viewing;
       MutatingHook first(seed, false), second(seed ^ 0x5A5A5A5Aull, true);
-      mirtle::Hook* hooks[] = {&first, &second};
+      mirtle::Hook* hooks[] = {&viewing, &first, &second};
       check(mirtle::parse_statement(hooks, input));
       break;
     }
