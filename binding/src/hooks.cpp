@@ -94,21 +94,70 @@ bool item_text(PyObject* item, const char* what, std::string_view& out) {
   return str_utf8(item, out);
 }
 
-// Replaces the section's attributes with the hook's dict, in its order.
-// The items are read from a private copy: the hook may have handed its dict
-// to another thread, and no C++ code runs inside a lock on the shared one.
-mirtle::HookOutcome write_back(PyObject* dict, mirtle::AttributeMap& attrs) {
+// The texts of the dict's items, read from the section wherever an item
+// still holds the very objects made from it: those need no encoding.  The
+// items were handed in the section's order, and a hook mostly changes a
+// value or two, drops a key or adds one at the end, so the item handed at
+// the place after the last one found is looked at first.
+class HandedTexts {
+ public:
+  HandedTexts(std::span<const mirtle::AttributeView> attrs, std::span<const Ref> handed) noexcept
+      : attrs_(attrs), handed_(handed) {}
+
+  bool key_text(PyObject* key, std::string_view& out) {
+    place_ = find(key);
+    if (place_ < attrs_.size()) {
+      out = attrs_[place_].key;
+      return true;
+    }
+    return item_text(key, "keys", out);
+  }
+  // The value of the key key_text() was last given.
+  bool value_text(PyObject* value, std::string_view& out) {
+    if (place_ < attrs_.size() && value == handed_[2 * place_ + 1].get()) {
+      out = attrs_[place_].value;
+      ++next_;
+      return true;
+    }
+    if (place_ < attrs_.size()) ++next_;
+    return item_text(value, "values", out);
+  }
+
+ private:
+  // The place of the key handed as `key`, or attrs_.size().
+  std::size_t find(PyObject* key) noexcept {
+    for (std::size_t i = next_; i < attrs_.size(); ++i)
+      if (handed_[2 * i].get() == key) return next_ = i;
+    return attrs_.size();
+  }
+
+  std::span<const mirtle::AttributeView> attrs_;
+  std::span<const Ref> handed_;
+  std::size_t next_ = 0;   // where the next key is looked for first
+  std::size_t place_ = 0;  // the last key's place, or attrs_.size()
+};
+
+// The section as the hook's dict has it, in its order, in `out`, by way of
+// `scratch`: the texts of `attrs` may lie in `out` itself.  The items are
+// read from a private copy: the hook may have handed its dict to another
+// thread, and no C++ code runs inside a lock on the shared one.
+mirtle::HookOutcome write_back(PyObject* dict, std::span<const mirtle::AttributeView> attrs,
+                               std::span<const Ref> handed, mirtle::AttributeMap& scratch,
+                               mirtle::AttributeMap& out) {
   const Ref copy = Ref::steal(PyDict_Copy(dict));
   if (!copy) return failure_from_pending();
-  attrs.clear();
+  std::vector<mirtle::AttributeView> items;
+  items.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(copy.get())));
+  HandedTexts texts(attrs, handed);
   Py_ssize_t pos = 0;
   PyObject *key, *value;  // borrowed from the copy, which nothing else can reach
   while (PyDict_Next(copy.get(), &pos, &key, &value)) {
     std::string_view key_text, value_text;
-    if (!item_text(key, "keys", key_text) || !item_text(value, "values", value_text))
-      return failure_from_pending();
-    attrs.set(key_text, value_text);  // copies both texts
+    if (!texts.key_text(key, key_text) || !texts.value_text(value, value_text)) return failure_from_pending();
+    items.push_back({key_text, value_text});
   }
+  scratch.assign(items);  // the keys of a dict are distinct
+  std::swap(scratch, out);
   return mirtle::HookOutcome::ok();
 }
 
@@ -179,7 +228,7 @@ mirtle::HookOutcome call_hook(PyObject* callable, HookObjects& objects, mirtle::
   if (!result) return failure_from_pending();
   if (left_alone(attrs_dict.get(), handed.refs)) return mirtle::HookOutcome::ok();
   changed = true;
-  return write_back(attrs_dict.get(), changed_attrs);
+  return write_back(attrs_dict.get(), attrs, handed.refs, objects.scratch(), changed_attrs);
 }
 
 // Ensures an attached thread for the call (the parse entry always has one).

@@ -32,6 +32,8 @@ class HookObjects {
   PyObject* header(const mirtle::AttributeMap& header) noexcept;
   // Room for the objects a call hands its hook, reused from call to call.
   std::vector<Ref>& handed() noexcept { return handed_; }
+  // Room for a changed section, reused from call to call.
+  mirtle::AttributeMap& scratch() noexcept { return scratch_; }
 
  private:
   // Keys other than the documents' fields kept at most: the account
@@ -47,6 +49,7 @@ class HookObjects {
   Ref header_;
   Ref handed_header_;  // the copy handed to the last call
   std::vector<Ref> handed_;
+  mirtle::AttributeMap scratch_;
 };
 
 // One Python object used as a core hook.  Holds a strong reference to it

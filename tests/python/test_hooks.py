@@ -32,6 +32,12 @@ OUTCOMES = {  # the hook: what the next hook sees, the document's attribute, the
     "reassign-keeps-place": (_set("Номер", "5"), "seen", [("Номер", "5"), *ITEMS[1:]]),
     "readd-moves-last": (lambda t, a, h: a.update(Номер=a.pop("Номер")), "seen", [*ITEMS[1:], ("Номер", "17")]),
     "new-keys-last": (lambda t, a, h: a.update({"Я": "1", "А": "2"}), "seen", [*ITEMS, ("Я", "1"), ("А", "2")]),
+    # each value still one the hook was handed, at another key's place
+    "values-swapped": (lambda t, a, h: a.update(ПлательщикСчет=a["ПолучательСчет"], ПолучательСчет=a["ПлательщикСчет"]),
+                       "seen", [(k, MINIMAL_DOC[{"ПлательщикСчет": "ПолучательСчет", "ПолучательСчет": "ПлательщикСчет"}
+                                              .get(k, k)]) for k, _ in ITEMS]),
+    "middle-key-moved-last": (lambda t, a, h: a.update(Сумма=a.pop("Сумма") + "0"), "seen",
+                              [i for i in ITEMS if i[0] != "Сумма"] + [("Сумма", MINIMAL_DOC["Сумма"] + "0")]),
     "same-text-merges-in-place": (_set(OddKey("Номер"), "99"), "seen", [("Номер", "99"), *ITEMS[1:]]),
     "str-subclass": (_set("Номер", S("77")), "doc_number", "77"), "empty": (_set("Номер", ""), "doc_number", ""),
     "add-optional": (_set("ПолучательКПП", "1"), "payee_kpp", "1"),
