@@ -65,39 +65,48 @@ ParserContext SectionStream::context() const noexcept { return state_->context; 
 
 LineNo SectionStream::lines_read() const noexcept { return state_->source.lines_read(); }
 
+namespace {
+
+// Reads an open section's attribute lines: each untrimmed line goes to
+// `expected(raw, lineno)` first, which takes it when it starts with the key
+// expected next; any other attribute line, classified, to `take(key,
+// value, lineno)`.  The first line that is no attribute goes to `pending`,
+// for next().
+template <typename Expected, typename Take>
+void read_section_lines(LineSource& source, TextLine& pending, bool& has_pending, Expected&& expected,
+                        Take&& take) {
+  source.read_raw([&](std::string_view raw, LineNo lineno) {
+    if (expected(raw, lineno)) return true;
+    TextLine line;
+    if (!LineSource::classify(raw, lineno, line)) return true;
+    if (line.classified.kind != LineKind::Attribute) {
+      pending = line;
+      has_pending = true;
+      return false;
+    }
+    take(line.classified.key, line.classified.value, lineno);
+    return true;
+  });
+}
+
+}  // namespace
+
 // A line that starts with the key expected next is handed over untrimmed:
 // 98 % of a document's lines are, and they skip classification.
 void SectionStream::read_values(DocumentValues& values) {
   State& s = *state_;
-  s.source.read_raw([&](std::string_view raw, LineNo lineno) {
-    if (values.set_expected(raw)) return true;
-    TextLine line;
-    if (!LineSource::classify(raw, lineno, line)) return true;
-    if (line.classified.kind != LineKind::Attribute) {
-      s.pending = line;
-      s.has_pending = true;
-      return false;
-    }
-    values.set(line.classified.key, line.classified.value);
-    return true;
-  });
+  read_section_lines(
+      s.source, s.pending, s.has_pending, [&](std::string_view raw, LineNo) { return values.set_expected(raw); },
+      [&](std::string_view key, std::string_view value, LineNo) { values.set(key, value); });
 }
 
 // The same reading as read_values(), for a caller that keeps every line.
 void SectionStream::read_attributes(AttributeLines& lines) {
   State& s = *state_;
-  s.source.read_raw([&](std::string_view raw, LineNo lineno) {
-    if (lines.take_expected(raw, lineno)) return true;
-    TextLine line;
-    if (!LineSource::classify(raw, lineno, line)) return true;
-    if (line.classified.kind != LineKind::Attribute) {
-      s.pending = line;
-      s.has_pending = true;
-      return false;
-    }
-    lines.take(line.classified.key, line.classified.value, lineno);
-    return true;
-  });
+  read_section_lines(
+      s.source, s.pending, s.has_pending,
+      [&](std::string_view raw, LineNo lineno) { return lines.take_expected(raw, lineno); },
+      [&](std::string_view key, std::string_view value, LineNo lineno) { lines.take(key, value, lineno); });
 }
 
 Result<bool, ParseError> SectionStream::next(SectionEvent& event) {
