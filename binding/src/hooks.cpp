@@ -110,8 +110,11 @@ class HandedTexts {
       out = attrs_[place_].key;
       return true;
     }
+    other_keys_ = true;
     return item_text(key, "keys", out);
   }
+  // Whether a key was not one handed: its text may be another key's.
+  bool other_keys() const noexcept { return other_keys_; }
   // The value of the key key_text() was last given.
   bool value_text(PyObject* value, std::string_view& out) {
     if (place_ < attrs_.size() && value == handed_[2 * place_ + 1].get()) {
@@ -135,6 +138,7 @@ class HandedTexts {
   std::span<const Ref> handed_;
   std::size_t next_ = 0;   // where the next key is looked for first
   std::size_t place_ = 0;  // the last key's place, or attrs_.size()
+  bool other_keys_ = false;
 };
 
 // The section as the hook's dict has it, in its order, in `out`, by way of
@@ -156,7 +160,14 @@ mirtle::HookOutcome write_back(PyObject* dict, std::span<const mirtle::Attribute
     if (!texts.key_text(key, key_text) || !texts.value_text(value, value_text)) return failure_from_pending();
     items.push_back({key_text, value_text});
   }
-  scratch.assign(items);  // the keys of a dict are distinct
+  if (!texts.other_keys()) {
+    scratch.assign(items);  // the keys handed have distinct texts
+  } else {
+    // Two keys of a dict may have one text (a str subclass equal only to
+    // itself): the later one's value replaces the earlier one's, in place.
+    scratch.clear();
+    for (const mirtle::AttributeView& item : items) scratch.set(item.key, item.value);
+  }
   std::swap(scratch, out);
   return mirtle::HookOutcome::ok();
 }

@@ -104,6 +104,15 @@ class TestHooks:
         mirtle_py.parse(statement(doc(), account(), doc(), header=header), [hook])
         assert seen == [header] * 3
 
+    @pytest.mark.parametrize("change", [
+        lambda a: a.__setitem__(OddKey("Номер"), "99"),
+        lambda a: a.update({OddKey("Номер"): "98", OddKey("Номер"): "99"}),
+        lambda a: a.update({OddKey("Я"): "1", OddKey("Я"): "2", "Номер": "99"}),
+    ], ids=["one", "two", "new"])
+    def test_keys_of_one_text_merge_in_place(self, change):  # one hook: its dict is the document's source
+        stmt = P(DOC, [lambda t, a, h: change(a)])
+        assert stmt.warnings == [] and stmt.documents[0].doc_number == "99"
+
     @pytest.mark.parametrize(("hook", "kind", "expected"), OUTCOMES.values(), ids=OUTCOMES)
     def test_outcomes(self, hook, kind, expected):
         text, seen = statement(account(), doc()), []
