@@ -62,6 +62,25 @@ def run(*args, stdin=b"", **kwargs):
     return subprocess.run([*COMMAND, *map(str, args)], input=stdin, capture_output=True, timeout=120, **kwargs)
 
 
+def read_terminal(master):
+    """Everything written to a pseudo-terminal until its last writer has gone; closes it."""
+    chunks = []
+    try:
+        while chunk := os.read(master, 1 << 16):
+            chunks.append(chunk)
+    except OSError:  # the terminal's last writer has gone
+        pass
+    os.close(master)
+    return b"".join(chunks)
+
+
+def generate(tmp_path_factory, name, *options):
+    """A statement written by bench/gen_statement.py with `options`."""
+    path = tmp_path_factory.mktemp(name) / f"{name}.txt"
+    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", *options, "-o", path], check=True)
+    return path
+
+
 @pytest.fixture
 def write(tmp_path):
     """Writes bytes to a fresh file and returns its path."""
@@ -77,7 +96,4 @@ def write(tmp_path):
 @pytest.fixture(scope="session")
 def generated(tmp_path_factory):
     """A generated statement with accounts, documents and broken documents (warnings)."""
-    path = tmp_path_factory.mktemp("gen") / "gen.txt"
-    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", "--documents", "1500", "--encoding", "cp1251",
-                    "--seed", "3", "-o", path], check=True)
-    return path
+    return generate(tmp_path_factory, "gen", "--documents", "1500", "--encoding", "cp1251", "--seed", "3")

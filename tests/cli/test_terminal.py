@@ -7,12 +7,11 @@ import io
 import json
 import os
 import subprocess
-import sys
 import tty
 
 import pytest
 
-from conftest import COMMAND, ESCAPED, SRC, doc, posix_only, run, shown, statement
+from conftest import COMMAND, ESCAPED, doc, generate, posix_only, read_terminal, run, shown, statement
 
 # Texts a terminal would act on, with plain text around them.
 HOSTILE = ["a\x9b31mb", "x\u202ey\u2066z\u2069", "\x1b[2J\x07", "t\tb\rc", "\x7f\x85\u061c\u200e\u200f\u202a",
@@ -50,10 +49,7 @@ def test_errors_on_standard_error_are_escaped(write, command):
 @pytest.fixture(scope="session")
 def large(tmp_path_factory):
     """A statement large enough for the progress bar, with warnings throughout."""
-    path = tmp_path_factory.mktemp("large") / "large.txt"
-    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", "--size", "24MB", "--encoding", "utf-8",
-                    "--seed", "5", "-o", path], check=True)
-    return path
+    return generate(tmp_path_factory, "large", "--size", "24MB", "--encoding", "utf-8", "--seed", "5")
 
 
 def stderr_on_a_terminal(args):
@@ -62,15 +58,9 @@ def stderr_on_a_terminal(args):
     tty.setraw(slave)  # no CR added before each LF
     tool = subprocess.Popen([*COMMAND, *args], stdout=subprocess.DEVNULL, stderr=slave)
     os.close(slave)
-    chunks = []
-    try:
-        while chunk := os.read(master, 1 << 16):
-            chunks.append(chunk)
-    except OSError:  # the terminal's last writer has gone
-        pass
-    os.close(master)
+    text = read_terminal(master).decode()
     assert tool.wait(60) == 0
-    return b"".join(chunks).decode()
+    return text
 
 
 @posix_only("a pseudo-terminal (test_windows.py runs the tool on a console)")

@@ -7,14 +7,13 @@ import os
 import re
 import struct
 import subprocess
-import sys
 import termios
 import threading
 import tty
 
 import pytest
 
-from conftest import COMMAND, SRC, WINDOWS, doc, run, statement
+from conftest import COMMAND, WINDOWS, doc, generate, read_terminal, run, statement
 
 pytestmark = pytest.mark.skipif(not WINDOWS, reason="a Windows build of the tool")
 
@@ -117,16 +116,10 @@ def on_a_console(args, columns):
     env = {k: v for k, v in os.environ.items() if k != "COLUMNS"}
     tool = subprocess.Popen([*COMMAND, *map(str, args)], stdin=slave, stdout=slave, stderr=slave, env=env)
     os.close(slave)
-    chunks = []
-    try:
-        while chunk := os.read(master, 1 << 16):
-            chunks.append(chunk)
-    except OSError:  # the terminal's last writer has gone
-        pass
-    os.close(master)
+    text = read_terminal(master).decode()
     assert tool.wait(120) == 0
     # The console's own cursor and line controls are not the tool's text.
-    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", b"".join(chunks).decode()).replace("\r\n", "\n")
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text).replace("\r\n", "\n")
 
 
 def test_text_on_a_console(write):
@@ -140,10 +133,7 @@ def test_text_on_a_console(write):
 
 @pytest.fixture(scope="module")
 def large(tmp_path_factory):
-    path = tmp_path_factory.mktemp("large") / "large.txt"
-    subprocess.run([sys.executable, SRC / "bench/gen_statement.py", "--size", "24MB", "--seed", "5", "-o", path],
-                   check=True)
-    return path
+    return generate(tmp_path_factory, "large", "--size", "24MB", "--seed", "5")
 
 
 def test_progress_on_a_console_only(large):
