@@ -1,7 +1,9 @@
-// convert: re-writes a statement through the lossless section stream.
+// convert: re-writes a statement through the lossless section stream, as
+// it is read.
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include <fmt/format.h>
 
@@ -25,42 +27,58 @@ mirtle::WriteOptions write_options(const ConvertOptions& options, mirtle::Encodi
   return w;
 }
 
-// Renames each Кодировка value that names the input's encoding to the
-// output's name, when the two differ; returns a note for each.  Other values
+// Each Кодировка value that names the input's encoding is written as the
+// output's name, when the two differ, with a note for each.  Other values
 // stay, and the writer refuses one naming a third encoding.  (The writer's
 // update_encoding_header would rename every value, "KOI8-R" and empty too.)
-std::string rename_encoding_headers(const std::string& name, mirtle::RawStatement& raw, mirtle::Encoding output) {
-  std::string notes;
-  if (raw.encoding == output) return notes;
-  const std::string_view target = mirtle::header_name(output);
-  for (mirtle::RawAttribute& a : raw.header) {
-    if (a.key != mirtle::kEncodingKey || !mirtle::names_encoding(a.value, raw.encoding)) continue;
-    notes += printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name, a.lineno, a.key, a.value, a.key,
-                                   target)) + "\n";
-    a.value = target;
-  }
-  return notes;
-}
+class EncodingRenames {
+ public:
+  EncodingRenames(std::string_view name, mirtle::Encoding input, mirtle::Encoding output)
+      : name_(name), input_(input), target_(mirtle::header_name(output)), renames_(input != output) {}
 
-// The converted text, or nothing after reporting why there is none.
+  std::string_view value(const mirtle::SectionEvent& a) {
+    if (!renames_ || a.key != mirtle::kEncodingKey || !mirtle::names_encoding(a.value, input_)) return a.value;
+    notes_ += printable(fmt::format("{}:{}: note: {}={} is written as {}={}", name_, a.lineno, a.key, a.value, a.key,
+                                    target_)) + "\n";
+    return target_;
+  }
+  const std::string& notes() const noexcept { return notes_; }
+
+ private:
+  std::string_view name_;
+  mirtle::Encoding input_;
+  std::string_view target_;
+  bool renames_;
+  std::string notes_;
+};
+
+// The converted text, or nothing after reporting why there is none.  The
+// statement is written as it is read, with no copy of it held.
 std::optional<std::string> convert(const ConvertOptions& options) {
   Input input;
   if (!open_input(options.file, input)) return std::nullopt;
-  auto raw = mirtle::read_sections(input.bytes());
-  if (!raw) {
-    report_parse_error(input.name(), raw.error());
+  auto stream = mirtle::SectionStream::open(input.bytes());
+  if (!stream) {
+    report_parse_error(input.name(), stream.error());
     return std::nullopt;
   }
-  const mirtle::WriteOptions write = write_options(options, raw->encoding);
-  const std::string notes = rename_encoding_headers(input.name(), *raw, write.encoding);
-  auto text = mirtle::write_sections(*raw, write);
-  if (!text) {
-    write_stderr(printable(fmt::format("{}: error: cannot be written: {}", input.name(), mirtle::message(text.error()))) +
-                 "\n");
+  const mirtle::WriteOptions write = write_options(options, stream->encoding());
+  EncodingRenames renames(input.name(), stream->encoding(), write.encoding);
+  std::string text;
+  const auto written = mirtle::write_stream(*stream, write, text,
+                                            [&](const mirtle::SectionEvent& a) { return renames.value(a); });
+  if (!written) {
+    if (const auto* error = std::get_if<mirtle::ParseError>(&written.error())) {
+      report_parse_error(input.name(), *error);
+    } else {
+      write_stderr(printable(fmt::format("{}: error: cannot be written: {}", input.name(),
+                                         mirtle::message(std::get<mirtle::WriteError>(written.error())))) +
+                   "\n");
+    }
     return std::nullopt;
   }
-  write_stderr(notes);
-  return std::move(*text);
+  write_stderr(renames.notes());
+  return text;
 }
 
 }  // namespace

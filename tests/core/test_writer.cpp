@@ -372,5 +372,68 @@ TEST(RoundTrip, RandomStatements) {
   std::printf("%d statements, %d of their %d forms written\n", statements, written, 4 * statements);
 }
 
+// Kodirovka values replaced as the tool's convert replaces them, and by texts the writer refuses.
+const std::vector<std::string> kHeaderValues = {"", "UTF-8", "Windows", "KOI8-R", "значение ", "\xFF",
+                                                 "\xFF "};
+
+std::string outcome_of(const WriteError& e) { return "refused: " + message(e); }
+
+// The held stream written, its Кодировка values replaced by `value`, or why not.
+std::string held(std::string_view input, const WriteOptions& options, const std::string* value) {
+  auto raw = read_sections(input);
+  if (!raw) return "unread: " + summary(raw.error());
+  for (RawAttribute& a : raw->header)
+    if (value != nullptr && a.key == kEncodingKey) a.value = *value;
+  auto text = write_sections(*raw, options);
+  return text ? *text : outcome_of(text.error());
+}
+
+// The same stream written as it is read, after bytes already in the output, which stay.
+std::string streamed(std::string_view input, const WriteOptions& options, const std::string* value) {
+  auto stream = SectionStream::open(input);
+  if (!stream) return "unread: " + summary(stream.error());
+  const std::string before = "earlier output";
+  std::string out = before;
+  const HeaderValue replace = [&](const SectionEvent& a) {
+    return a.key == kEncodingKey ? std::string_view(*value) : a.value;
+  };
+  auto written = write_stream(*stream, options, out, value != nullptr ? replace : HeaderValue());
+  EXPECT_TRUE(out.starts_with(before));
+  if (written) return out.substr(before.size());
+  EXPECT_EQ(out, before);
+  if (const auto* e = std::get_if<ParseError>(&written.error())) return "unread: " + summary(*e);
+  return outcome_of(std::get<WriteError>(written.error()));
+}
+
+// A stream written as it is read gives the text, or the failure, of the same stream read whole and
+// then written: over each file and its mutations, statements with no section, keyword keys
+// refused before a line that fails the reading (the reader's error wins), and replaced
+// Кодировка values, in every form.
+TEST(StreamPath, AgreesWithTheStreamReadWhole) {
+  std::vector<std::string> inputs = {
+      "1CClientBankExchange\nКонецФайла\n",
+      "1CClientBankExchange\nКодировка=Windows\nКонецФайла\n",
+      "1CClientBankExchange\nСекцияДокумент=X\nКонецФайла=1\nКонецДокумента\nКонецФайла\n",
+      "1CClientBankExchange\nСекцияДокумент=X\nКонецФайла=1\nКонецДокумента\nстрока\nКонецФайла\n",
+      "1CClientBankExchange\nСекцияДокумент=X\nКонецФайла=1\nКонецДокумента\n",
+  };
+  for (const std::string& file : kFiles)
+    for (std::string& input : variants(read_file(file), 6)) inputs.push_back(std::move(input));
+  int written = 0, refused = 0, unread = 0;
+  for (const std::string& input : inputs) {
+    for (const WriteOptions& options : kAllOptions) {
+      const std::string* no_change = nullptr;
+      const std::string expected = held(input, options, no_change);
+      EXPECT_EQ(streamed(input, options, no_change), expected) << input.substr(0, 200);
+      (expected.starts_with("unread: ") ? unread : expected.starts_with("refused: ") ? refused : written) += 1;
+      for (const std::string& value : kHeaderValues)
+        EXPECT_EQ(streamed(input, options, &value), held(input, options, &value)) << value;
+    }
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_GT(unread, 0);
+}
+
 }  // namespace
 }  // namespace mirtle::testing

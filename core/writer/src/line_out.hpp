@@ -99,6 +99,8 @@ class LineOut {
   }
   // A line whose key and value are both checked.
   std::optional<Refusal> attribute(std::string_view key, std::string_view value);
+  // Whether UTF-8 texts are validated each on its own from now on.
+  void check_utf8_each(bool on) noexcept { check_utf8_each_ = on; }
 
  private:
   void put_fixed(Fixed f) { out_.append(forms_[static_cast<std::size_t>(f)]); }

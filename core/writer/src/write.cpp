@@ -1,5 +1,6 @@
-// The two writer paths: records (a Statement) and the section stream (a
-// RawStatement), both through one LineOut and the same whole-text checks.
+// The writer's paths: records (a Statement), the section stream held (a
+// RawStatement) and the section stream as it is read, all through one
+// LineOut and the same whole-text checks.
 #include <algorithm>
 #include <numeric>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "line_out.hpp"
+#include "mirtle/unicode.hpp"
 
 namespace mirtle {
 
@@ -248,6 +250,62 @@ class SectionsEmitter {
   const WriteOptions& options_;
 };
 
+// The section stream's events as they come; the same lines and refusals
+// as SectionsEmitter over the statement the stream reads.
+class StreamEmitter {
+ public:
+  StreamEmitter(LineOut& lines, const WriteOptions& options, const HeaderValue& header_value)
+      : lines_(lines), options_(options), header_value_(header_value) {
+    lines_.marker(Fixed::Exchange);
+  }
+
+  std::optional<WriteError> take(const SectionEvent& e) {
+    switch (e.kind) {
+      case EventKind::HeaderAttribute: return header(e);
+      case EventKind::SectionStart:
+        place_.enter(sections_++, e.section_type);
+        if (e.section_type == SectionType::Account) {
+          lines_.marker(Fixed::AccountStart);
+        } else if (auto refused = lines_.document_start(e.value)) {
+          return place_.error(*refused, fixed_text(Fixed::DocumentStart));
+        }
+        return std::nullopt;
+      case EventKind::SectionAttribute:
+        if (auto refused = lines_.attribute(e.key, e.value)) return place_.error(*refused, e.key);
+        return std::nullopt;
+      case EventKind::SectionEnd:
+        lines_.marker(e.section_type == SectionType::Account ? Fixed::AccountEnd : Fixed::DocumentEnd);
+        return std::nullopt;
+      case EventKind::End:
+        if (sections_ == 0) return Place{WriteScope::Statement}.error(WriteErrorKind::NoSection, {});
+        lines_.marker(Fixed::FileEnd);
+        return std::nullopt;
+      case EventKind::Start: return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  // The stream's texts are well-formed UTF-8, as a reader gives them; a
+  // value put in their place is checked as it is written, as no whole-text
+  // check after the stream can name it.
+  std::optional<WriteError> header(const SectionEvent& e) {
+    if (!header_value_) return header_attribute(lines_, options_, e.key, e.value);
+    const std::string_view value = header_value_(e);
+    const bool replaced = value.data() != e.value.data() || value.size() != e.value.size();
+    lines_.check_utf8_each(replaced);
+    auto refused = header_attribute(lines_, options_, e.key, value);
+    lines_.check_utf8_each(false);
+    return refused;
+  }
+
+  LineOut& lines_;
+  const WriteOptions& options_;
+  const HeaderValue& header_value_;
+  Place place_;
+  std::size_t sections_ = 0;
+};
+
 // Emits, runs the whole-text checks and leaves `out` as it was on failure.
 // UTF-8 output is validated as a whole, which is fast; only when that fails
 // is it written again with each text validated, to name the bad one.
@@ -296,6 +354,35 @@ Result<Ok, WriteError> write_statement(const Statement& statement, const WriteOp
 Result<Ok, WriteError> write_sections(const RawStatement& statement, const WriteOptions& options,
                                       std::string& out) {
   return writer::run(options, out, writer::SectionsEmitter(statement, options));
+}
+
+Result<Ok, StreamWriteError> write_stream(SectionStream& stream, const WriteOptions& options, std::string& out,
+                                          const HeaderValue& header_value) {
+  const std::size_t start = out.size();
+  std::optional<WriteError> refused;
+  {
+    writer::LineOut lines(options, out, false);
+    writer::StreamEmitter emit(lines, options, header_value);
+    SectionEvent event;
+    for (;;) {
+      auto more = stream.next(event);
+      if (!more) {
+        out.resize(start);
+        return fail(StreamWriteError(std::move(more).error()));
+      }
+      if (!*more) break;
+      // After a refusal the stream is still read, for a reader's error.
+      if (!refused) refused = emit.take(event);
+    }
+  }
+  if (!refused)
+    if (const auto whole = writer::check_whole_text(out, start, options.encoding))
+      refused = writer::Place{WriteScope::Statement}.error(*whole, {});
+  if (refused) {
+    out.resize(start);
+    return fail(StreamWriteError(std::move(*refused)));
+  }
+  return Ok{};
 }
 
 Result<std::string, WriteError> write_statement(const Statement& statement, const WriteOptions& options) {

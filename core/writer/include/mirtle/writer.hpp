@@ -32,8 +32,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "mirtle/result.hpp"
 #include "mirtle/sections.hpp"
@@ -111,5 +113,24 @@ Result<Ok, WriteError> write_sections(const RawStatement& statement, const Write
 // The same, into a new string.
 Result<std::string, WriteError> write_statement(const Statement& statement, const WriteOptions& options = {});
 Result<std::string, WriteError> write_sections(const RawStatement& statement, const WriteOptions& options = {});
+
+// Why a section stream was not written: the reader's error, or the
+// writer's refusal.
+using StreamWriteError = std::variant<ParseError, WriteError>;
+
+// The value a header attribute is written with, asked for each one as the
+// stream reads it (the event's key, value and line): the event's own value,
+// or another that stays valid until the next call.
+using HeaderValue = std::function<std::string_view(const SectionEvent& attribute)>;
+
+// The stream path for a text read once: the section stream written as it
+// is read, section after section, with no copy of the statement held.
+// Appends what write_sections(read_sections(input)) appends and fails as
+// the two fail: with the reader's error, which a refusal does not hide
+// (the stream is read to its end), else with the writer's.  `stream` is
+// read from its next event to its end; on failure `out` is left as it
+// was.  Allocates nothing per line.
+Result<Ok, StreamWriteError> write_stream(SectionStream& stream, const WriteOptions& options, std::string& out,
+                                          const HeaderValue& header_value = {});
 
 }  // namespace mirtle
