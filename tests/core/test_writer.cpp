@@ -1,5 +1,7 @@
 // The writer: its canonical text, every refusal with its message, the Кодировка rule, the
 // windows-1251 table as the reader's inverse, and the round trip over samples and random statements.
+#include <map>
+#include <optional>
 #include <random>
 
 #include "mirtle/sections.hpp"
@@ -231,6 +233,65 @@ TEST(Writer, EveryWindows1251Character) {
     ASSERT_TRUE(written) << message(written.error());
     EXPECT_NE(written->find(std::string{'\xD9', static_cast<char>(byte), '\xD9'}), std::string::npos);
   }
+}
+
+// Long texts of letters, ASCII and the characters around them, each alone and at every place in a
+// block, as a model writes them a character at a time: the reader's table inverted, the first
+// line break or fault refused.
+TEST(Writer, TextsAsTheirCharacters) {
+  std::map<char32_t, char> bytes;
+  for (unsigned byte = 0; byte <= 0xFF; ++byte) {
+    const char in = static_cast<char>(byte);
+    char utf8[4];
+    const std::size_t n = text::decode_windows1251(std::string_view(&in, 1), utf8);
+    char32_t cp = static_cast<unsigned char>(utf8[0]);
+    if (cp >= 0x80)
+      text::decode_sequence(reinterpret_cast<const unsigned char*>(utf8), reinterpret_cast<const unsigned char*>(utf8) + n, cp);
+    bytes[cp] = in;
+  }
+  const std::vector<std::string> common = {"a", "1 ", "Ж", "ж", "я", "А", "п", "р", "Я", ".", "Ё", "ё", "№"};
+  const std::vector<std::string> rare = {"«", "€", "₽", "\n", "\r", "\xFF", "\xD0", "\xD1\x90", "\xD0\x80",
+                                         "\xD1\xC0", "\xD0\x8F", "\xD1\x7F", "\xC2\xA0"};
+  std::mt19937 rng(20261209);
+  int written = 0, refused = 0;
+  for (int round = 0; round < 4000; ++round) {
+    // Some start with ASCII, so that nothing is dropped before the first letter's lead.
+    std::string value = round % 2 == 0 ? "Щ" : std::string("01234567abcdefgh").substr(0, 1 + rng() % 16);
+    for (auto n = rng() % 60; n > 0; --n) value += rng() % 40 == 0 ? rare[rng() % rare.size()] : common[rng() % common.size()];
+    value += "Щ";
+    std::string expected;
+    struct Fault {
+      WriteErrorKind kind;
+      char32_t code_point = 0;
+    };
+    std::optional<Fault> fault;
+    if (value.find_first_of("\r\n") != std::string::npos) fault = Fault{WriteErrorKind::LineBreakInValue};
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    const auto* const end = p + value.size();
+    while (!fault && p < end) {
+      char32_t cp = *p;
+      const std::size_t n = *p < 0x80 ? 1 : text::decode_sequence(p, end, cp);
+      if (n == 0) fault = Fault{WriteErrorKind::InvalidUtf8};
+      else if (!bytes.contains(cp)) fault = Fault{WriteErrorKind::NotInWindows1251, cp};
+      else expected += bytes[cp];
+      p += n;
+    }
+    SCOPED_TRACE(value);
+    // Letters enough that no mix of characters makes the text look like anything but windows-1251.
+    auto text = write_sections(raw({}, {{1, "К", value}, {2, "Я", repeat("Я", 400)}}), {Encoding::CP1251, Newline::LF, false});
+    if (fault) {
+      ASSERT_FALSE(text);
+      EXPECT_EQ(text.error().kind, fault->kind);
+      EXPECT_EQ(text.error().code_point, fault->code_point);
+      ++refused;
+    } else {
+      ASSERT_TRUE(text) << message(text.error());
+      EXPECT_NE(text->find("\xCA=" + expected + "\n"), std::string::npos);
+      ++written;
+    }
+  }
+  EXPECT_GT(written, 1000);
+  EXPECT_GT(refused, 1000);
 }
 
 // --- the round trip ----------------------------------------------------------------------------

@@ -1,8 +1,15 @@
 #include "line_out.hpp"
 
+#include <bit>
 #include <cstring>
 #include <memory>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define MIRTLE_WRITER_SSSE3 1
+#endif
+
+#include "mirtle/document_keys.hpp"
 #include "mirtle/vocabulary.hpp"
 #include "mirtle/decode.hpp"
 #include "mirtle/unicode.hpp"
@@ -43,6 +50,73 @@ bool has_space_at_an_end(std::string_view text) noexcept {
   return text::space_at(first, last) != 0 || text::space_before(first, last) != 0;
 }
 
+#ifdef MIRTLE_WRITER_SSSE3
+// For each mask of the bytes of 8 to keep, the shuffle that packs them to
+// the front.  A place past the kept ones takes the byte at that place: see
+// encode_letters().
+struct KeepShuffle {
+  alignas(16) std::uint8_t index[16];
+};
+constexpr std::array<KeepShuffle, 256> make_keep_shuffles() {
+  std::array<KeepShuffle, 256> table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    unsigned n = 0;
+    for (unsigned i = 0; i < 8; ++i)
+      if ((mask >> i & 1) != 0) table[mask].index[n++] = static_cast<std::uint8_t>(i);
+    for (; n < 16; ++n) table[mask].index[n] = static_cast<std::uint8_t>(n < 8 ? n : 0x80);
+  }
+  return table;
+}
+constexpr std::array<KeepShuffle, 256> kKeepShuffles = make_keep_shuffles();
+
+// Encodes the 16 bytes at `p` into windows-1251 at `w` (no later than `p`)
+// when they are ASCII without line breaks and the letters А..я (D0 90..D0
+// BF, D1 80..D1 8F), the last byte possibly the lead of a letter the next
+// block holds: returns the bytes read, 16 or 15, and moves `w` past those
+// written.  Returns 0, having written nothing, for any other block.
+//
+// Each half of 8 is packed and stored as 8 bytes.  The stores never reach
+// past the block; when its last byte is a lead, left for the next block,
+// the second store reaches it only when nothing before it was dropped, and
+// then writes it back as it was: the shuffle's last place takes the byte
+// at that place.
+__attribute__((target("ssse3,popcnt"))) std::size_t encode_letters(const unsigned char* p, char*& w) noexcept {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i lead_d0 = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xD0)));
+  const __m128i lead_d1 = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xD1)));
+  const auto leads = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(lead_d0, lead_d1)));
+  const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+  // Every other high byte comes right after a lead.
+  if ((high & ~leads) != ((leads << 1) & 0xFFFF)) return 0;
+  const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+  const __m128i after_d0 = _mm_slli_si128(lead_d0, 1);
+  const __m128i after_d1 = _mm_slli_si128(lead_d1, 1);
+  // As signed bytes: 80..8F lie below -112 (0x90), BF is -65.
+  const __m128i below_90 = _mm_cmplt_epi8(bytes, _mm_set1_epi8(static_cast<char>(0x90)));
+  const __m128i above_bf = _mm_cmpgt_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xBF)));
+  const __m128i bad = _mm_or_si128(_mm_or_si128(breaks, _mm_and_si128(after_d0, _mm_or_si128(below_90, above_bf))),
+                                   _mm_andnot_si128(below_90, after_d1));
+  if (_mm_movemask_epi8(bad) != 0) return 0;
+  // D0 90..BF become C0..EF, D1 80..8F become F0..FF.
+  const __m128i add = _mm_or_si128(_mm_and_si128(after_d0, _mm_set1_epi8(0x30)), _mm_and_si128(after_d1, _mm_set1_epi8(0x70)));
+  const __m128i encoded = _mm_add_epi8(bytes, add);
+  const unsigned keep = ~leads & 0xFFFF;
+  auto put_half = [&](__m128i half, unsigned mask) __attribute__((target("ssse3,popcnt"))) {
+    const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(kKeepShuffles[mask].index));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(half, shuffle));
+    w += std::popcount(mask);
+  };
+  put_half(encoded, keep & 0xFF);
+  put_half(_mm_srli_si128(encoded, 8), keep >> 8);
+  return (leads & 0x8000) != 0 ? 15 : 16;
+}
+
+bool cpu_has_ssse3() noexcept {
+  static const bool has = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+  return has;
+}
+#endif
+
 // Rewrites out[at..] from UTF-8 into windows-1251 in place: no character
 // is longer in windows-1251 than in UTF-8, so the writing position never
 // passes the reading one.  Refuses a line break too, found on the way, so
@@ -52,7 +126,22 @@ std::optional<Refusal> encode_in_place(std::string& out, std::size_t at, const W
   const auto* p = reinterpret_cast<const unsigned char*>(base + at);
   const auto* const end = reinterpret_cast<const unsigned char*>(base + out.size());
   char* w = base + at;
+#ifdef MIRTLE_WRITER_SSSE3
+  // Blocks of ASCII and the letters А..я sixteen bytes at a time; after a
+  // block of anything else, its bytes go one by one.
+  const bool blocks = cpu_has_ssse3();
+  const unsigned char* one_by_one_until = p;
+#endif
   while (p < end) {
+#ifdef MIRTLE_WRITER_SSSE3
+    if (blocks && p >= one_by_one_until && end - p >= 16) {
+      if (const std::size_t n = encode_letters(p, w)) {
+        p += n;
+        continue;
+      }
+      one_by_one_until = p + 16;
+    }
+#endif
     const unsigned char c = *p;
     if (c < 0x80) {
       // Keys, digits and account numbers are ASCII: eight bytes at a time.
@@ -198,7 +287,13 @@ std::optional<Refusal> LineOut::known(Fixed key, std::string_view value) {
 }
 
 std::optional<Refusal> LineOut::attribute(std::string_view key, std::string_view value) {
-  if (auto refused = put_text(key, true)) return refused;
+  // A document key, as most are, has its form at hand and needs no check;
+  // but the type's key, СекцияДокумент, is a keyword.
+  if (const std::optional<DocField> field = document_keys::find(key); field && *field != DocField::Type) {
+    put_fixed(fixed_of(*field));
+  } else if (auto refused = put_text(key, true)) {
+    return refused;
+  }
   out_ += '=';
   if (auto refused = put_text(value, false)) return refused;
   newline();
