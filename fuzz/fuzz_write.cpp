@@ -10,13 +10,15 @@
 // line ends, the writer either refuses it or writes a text that parses to
 // the same records, with no warnings, and that writes again to the same
 // bytes.  The section stream of the input, written and read again, is the
-// same stream, and its text parses as the input does.
+// same stream, and its text parses as the input does; written as it is
+// read, it gives the same text or fails the same way.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "mirtle/sections.hpp"
 #include "mirtle/statement.hpp"
@@ -122,8 +124,32 @@ void check_records(const mirtle::Statement& statement) {
   }
 }
 
+// The stream written as it is read gives the text, or the failure, of the stream read whole and
+// then written, and leaves the output as it was when it fails.
+void check_written_as_read(std::string_view input, const mirtle::Result<mirtle::RawStatement, mirtle::ParseError>& whole) {
+  for (const auto& options : kOptions) {
+    auto stream = mirtle::SectionStream::open(input);
+    CHECK(stream || !whole);
+    if (!stream) continue;
+    std::string out = "before";
+    auto streamed = mirtle::write_stream(*stream, options, out);
+    if (!whole) {
+      CHECK(!streamed && std::get<mirtle::ParseError>(streamed.error()) == whole.error() && out == "before");
+      continue;
+    }
+    auto written = mirtle::write_sections(*whole, options);
+    if (!written) {
+      CHECK(!streamed && out == "before");
+      CHECK(mirtle::message(std::get<mirtle::WriteError>(streamed.error())) == mirtle::message(written.error()));
+      continue;
+    }
+    CHECK(streamed && out == "before" + *written);
+  }
+}
+
 void check_stream(std::string_view input) {
   auto stream = mirtle::read_sections(input);
+  check_written_as_read(input, stream);
   if (!stream) return;
   const auto original = mirtle::parse_statement({}, input);
   for (const auto& options : kOptions) {
