@@ -64,7 +64,12 @@ std::optional<std::string> convert(const ConvertOptions& options) {
   }
   const mirtle::WriteOptions write = write_options(options, stream->encoding());
   EncodingRenames renames(input.name(), stream->encoding(), write.encoding);
+  // Room for the whole text at once, so that it is not copied as it grows: a windows-1251 letter
+  // takes two bytes in UTF-8, and CR LF one more than LF.  Pages never written are never touched.
   std::string text;
+  const std::size_t size = input.bytes().size();
+  const bool widens = stream->encoding() == mirtle::Encoding::CP1251 && write.encoding == mirtle::Encoding::UTF8;
+  text.reserve((widens ? 2 * size : size + size / 4) + 1024);
   const auto written = mirtle::write_stream(*stream, write, text,
                                             [&](const mirtle::SectionEvent& a) { return renames.value(a); });
   if (!written) {
