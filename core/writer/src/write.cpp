@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "line_out.hpp"
-#include "mirtle/unicode.hpp"
 
 namespace mirtle {
 
